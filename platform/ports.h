@@ -1,0 +1,89 @@
+// The doors to the outside world that the program's logic calls. The module
+// wires them to pyserial, the buzzer module, sys.stdout and POSIX; the unit
+// tests wire them to fakes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+// Local date ("%d-%m-%Y") and time of day ("%H-%M-%S") of one clock reading.
+struct Stamp {
+  std::string date;
+  std::string time;
+};
+
+class RadarLink {
+ public:
+  virtual ~RadarLink() = default;
+  // inWaiting() > 0
+  virtual bool byte_waiting() = 0;
+  // read(): exactly one byte.
+  virtual std::uint8_t read_byte() = 0;
+};
+
+class SerialPorts {
+ public:
+  virtual ~SerialPorts() = default;
+  virtual std::unique_ptr<RadarLink> open(const std::string& device, long baud) = 0;
+};
+
+class Buzzer {
+ public:
+  virtual ~Buzzer() = default;
+  virtual void blow() = 0;
+  virtual void off() = 0;
+};
+
+class Console {
+ public:
+  virtual ~Console() = default;
+  // Writes the text and a line end, and flushes.
+  virtual void print_line(const std::string& text) = 0;
+};
+
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  // Runs the command through sh -c and waits for it; returns its exit status.
+  virtual int run(const std::string& command) = 0;
+  // Runs it with its standard output captured; a non-zero status throws
+  // CalledProcessError.
+  virtual std::string capture(const std::string& command) = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual Stamp now() = 0;
+  virtual void sleep(double seconds) = 0;
+};
+
+class Files {
+ public:
+  virtual ~Files() = default;
+  // The whole file, with CR LF and lone CR read as LF.
+  virtual std::string read_text(const std::string& path) = 0;
+  // Open for appending (creating the file), one write, close.
+  virtual void append(const std::string& path, const std::string& text) = 0;
+  // Replaces the whole content, atomically: readers see the old or the new
+  // content, never an empty or partial file.
+  virtual void replace(const std::string& path, const std::string& text) = 0;
+  // Entry names except "." and "..", in directory order.
+  virtual std::vector<std::string> list(const std::string& directory) = 0;
+  virtual bool is_mount_point(const std::string& path) = 0;
+};
+
+struct Platform {
+  SerialPorts& serial;
+  Buzzer& buzzer;
+  Console& console;
+  Shell& shell;
+  Clock& clock;
+  Files& files;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,140 @@
+#include "platform/posix_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "platform/errors.h"
+#include "platform/fd.h"
+#include "platform/newlines.h"
+
+namespace kestrel {
+namespace {
+
+[[noreturn]] void fail(const std::string& path) { throw OsError(errno, path); }
+
+Fd open_or_fail(const std::string& path, int flags, mode_t mode = 0) {
+  Fd fd(::open(path.c_str(), flags | O_CLOEXEC, mode));
+  if (!fd.valid()) fail(path);
+  return fd;
+}
+
+// Writes all of text; false with errno set when the file took less.
+bool write_all(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void close_or_fail(Fd& fd, const std::string& path) {
+  if (fd.close() != 0) fail(path);
+}
+
+std::string parent_of(const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::string PosixFiles::read_text(const std::string& path) {
+  Fd fd = open_or_fail(path, O_RDONLY);
+  std::string raw;
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) fail(path);
+    if (n == 0) break;
+    raw.append(buffer, static_cast<std::size_t>(n));
+  }
+  close_or_fail(fd, path);
+  return to_universal_newlines(raw);
+}
+
+// A record either lands whole or not at all: when the file system takes only
+// part of it (a full card), the file is cut back to where the record began.
+void PosixFiles::append(const std::string& path, const std::string& text) {
+  Fd fd = open_or_fail(path, O_WRONLY | O_CREAT | O_APPEND, 0666);
+  struct stat before {};
+  if (::fstat(fd.get(), &before) != 0) fail(path);
+  if (!write_all(fd.get(), text)) {
+    int code = errno;
+    if (::ftruncate(fd.get(), before.st_size) != 0) {
+      // Nothing more can be done; the write error is the one to report.
+    }
+    throw OsError(code, path);
+  }
+  close_or_fail(fd, path);
+}
+
+// Write a temporary file beside the target, then rename it over the target, so
+// a power cut leaves either the old or the new content.
+void PosixFiles::replace(const std::string& path, const std::string& text) {
+  const std::string parent = parent_of(path);
+  const std::string temporary = parent + "/." + path.substr(path.rfind('/') + 1) + ".tmp";
+  Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd.valid()) fail(path);
+  auto discard = [&] {
+    int code = errno;
+    ::unlink(temporary.c_str());
+    throw OsError(code, path);
+  };
+  struct stat old {};
+  if (::stat(path.c_str(), &old) == 0 && ::fchmod(fd.get(), old.st_mode & 07777) != 0) discard();
+  if (!write_all(fd.get(), text) || fd.close() != 0) discard();
+  if (::rename(temporary.c_str(), path.c_str()) != 0) discard();
+}
+
+std::vector<std::string> PosixFiles::list(const std::string& directory) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.c_str()), ::closedir);
+  if (!dir) fail(directory);
+  std::vector<std::string> names;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir.get());
+    if (entry == nullptr) {
+      if (errno != 0) fail(directory);
+      break;
+    }
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    names.emplace_back(entry->d_name);
+  }
+  return names;
+}
+
+// A path that cannot be examined counts as a mount point, so that nothing is
+// removed on a guess; a path that does not exist is not one.
+bool PosixFiles::is_mount_point(const std::string& path) {
+  struct statx here {};
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &here) != 0) {
+    return errno != ENOENT;
+  }
+  if (here.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) {
+    return (here.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+  // Kernels before 5.8 do not report the attribute: compare devices instead.
+  struct stat self {
+  }, parent{};
+  if (::lstat(path.c_str(), &self) != 0 || ::stat(parent_of(path).c_str(), &parent) != 0) {
+    return true;
+  }
+  return self.st_dev != parent.st_dev;
+}
+
+}  // namespace kestrel

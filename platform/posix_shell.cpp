@@ -1,0 +1,96 @@
+#include "platform/posix_shell.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/errors.h"
+#include "platform/fd.h"
+
+extern char** environ;
+
+namespace kestrel {
+namespace {
+
+constexpr const char* shell_path = "/bin/sh";
+
+// Owns the spawn attributes and file actions for one command.
+struct SpawnSetup {
+  SpawnSetup() {
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_init(&actions);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_t actions;
+};
+
+}  // namespace
+
+// The command starts with the default dispositions of SIGPIPE and SIGXFSZ
+// (the interpreter ignores them) and with no descriptor but 0, 1 and 2.
+int PosixShell::spawn(const std::string& command, int stdout_fd) {
+  SpawnSetup setup;
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGXFSZ);
+  posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
+  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGDEF);
+  if (stdout_fd >= 0) posix_spawn_file_actions_adddup2(&setup.actions, stdout_fd, STDOUT_FILENO);
+  posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
+
+  char sh[] = "sh";
+  char dash_c[] = "-c";
+  char* argv[] = {sh, dash_c, const_cast<char*>(command.c_str()), nullptr};
+  pid_t pid = 0;
+  int code = posix_spawn(&pid, shell_path, &setup.actions, &setup.attributes, argv, environ);
+  if (code != 0) throw OsError(code, shell_path);
+  return pid;
+}
+
+int PosixShell::wait_for(int pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) throw OsError(errno, shell_path);
+    check_interrupts_();
+  }
+  return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+int PosixShell::run(const std::string& command) { return wait_for(spawn(command, -1)); }
+
+std::string PosixShell::capture(const std::string& command) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) throw OsError(errno, "pipe");
+  Fd reader(ends[0]);
+  Fd writer(ends[1]);
+  const int pid = spawn(command, writer.get());
+  writer.close();
+
+  std::string output;
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = ::read(reader.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) {
+      check_interrupts_();
+      continue;
+    }
+    if (n <= 0) break;
+    output.append(buffer, static_cast<std::size_t>(n));
+  }
+  const int status = wait_for(pid);
+  if (status != 0) throw CalledProcessError(status, command, output);
+  return output;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/ports.h"
+
+namespace kestrel {
+
+// Lines go to the interpreter's sys.stdout and are flushed at once, so they
+// keep their place among the output of the shell commands.
+class PythonConsole : public Console {
+ public:
+  void print_line(const std::string& text) override;
+};
+
+}  // namespace kestrel

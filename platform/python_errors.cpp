@@ -1,0 +1,64 @@
+#include "platform/python_errors.h"
+
+#include <cerrno>
+#include <new>
+
+#include "platform/errors.h"
+#include "platform/python_ref.h"
+
+namespace kestrel {
+namespace {
+
+void raise_os_error(const OsError& error) {
+  PyRef filename = to_str(error.filename);
+  errno = error.code;
+  PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.get());
+}
+
+void raise_conversion_error(const ConversionError& error) {
+  PyRef text = to_str(error.text);
+  PyErr_Format(PyExc_ValueError, "could not convert string to float: %R", text.get());
+}
+
+void raise_called_process_error(const CalledProcessError& error) {
+  PyRef subprocess = checked(PyImport_ImportModule("subprocess"));
+  PyRef type = checked(PyObject_GetAttrString(subprocess.get(), "CalledProcessError"));
+  PyRef cmd = to_str(error.cmd);
+  PyRef output = checked(
+      PyBytes_FromStringAndSize(error.output.data(), static_cast<Py_ssize_t>(error.output.size())));
+  PyRef exception =
+      checked(PyObject_CallFunction(type.get(), "iOO", error.returncode, cmd.get(), output.get()));
+  PyErr_SetObject(type.get(), exception.get());
+}
+
+void translate() {
+  try {
+    throw;
+  } catch (const PythonError&) {
+  } catch (const OsError& error) {
+    raise_os_error(error);
+  } catch (const ConversionError& error) {
+    raise_conversion_error(error);
+  } catch (const CalledProcessError& error) {
+    raise_called_process_error(error);
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& error) {
+    PyErr_SetString(PyExc_RuntimeError, error.what());
+  }
+}
+
+}  // namespace
+
+void raise_current_as_python() {
+  try {
+    translate();
+  } catch (const PythonError&) {
+    // Building the exception failed; that failure is the one set.
+  } catch (...) {
+    PyErr_SetString(PyExc_RuntimeError, "kestrel: failure while reporting a failure");
+  }
+  if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "kestrel: unknown failure");
+}
+
+}  // namespace kestrel

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/ports.h"
+#include "platform/python_ref.h"
+
+namespace kestrel {
+
+// Opens the radar link with the module's global `serial` (pyserial):
+// serial.Serial(device, baud).
+class PythonSerialPorts : public SerialPorts {
+ public:
+  explicit PythonSerialPorts(PyObject* globals) : globals_(PyRef::borrow(globals)) {}
+  std::unique_ptr<RadarLink> open(const std::string& device, long baud) override;
+
+ private:
+  PyRef globals_;
+};
+
+// A link object used through its inWaiting() and read() methods. Pending
+// signals (Ctrl-C) are checked at every poll, so the busy poll can be stopped.
+class PythonLink : public RadarLink {
+ public:
+  explicit PythonLink(PyRef serial);
+  bool byte_waiting() override;
+  std::uint8_t read_byte() override;
+
+ private:
+  PyRef serial_;
+  PyRef in_waiting_name_;
+  PyRef read_name_;
+  PyRef zero_;
+};
+
+}  // namespace kestrel

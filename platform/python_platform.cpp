@@ -1,0 +1,107 @@
+#include "platform/python_platform.h"
+
+namespace kestrel {
+
+std::string to_bytes(PyObject* str) {
+  PyRef encoded = checked(PyUnicode_EncodeFSDefault(str));
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  checked_status(PyBytes_AsStringAndSize(encoded.get(), &data, &size));
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+PyRef global(PyObject* globals, const char* name) {
+  PyObject* value = PyDict_GetItemString(globals, name);
+  if (value == nullptr) {
+    PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
+    throw PythonError{};
+  }
+  return PyRef::borrow(value);
+}
+
+namespace {
+
+// The public names of a module: its __all__, or else every name in its
+// namespace that does not begin with an underscore.
+PyRef public_names(PyObject* source) {
+  if (PyObject_HasAttrString(source, "__all__")) {
+    return checked(PyObject_GetAttrString(source, "__all__"));
+  }
+  PyRef keys = checked(PyDict_Keys(PyModule_GetDict(source)));
+  PyRef names = checked(PyList_New(0));
+  const Py_ssize_t count = PyList_Size(keys.get());
+  for (Py_ssize_t k = 0; k < count; ++k) {
+    PyObject* name = PyList_GetItem(keys.get(), k);
+    PyRef underscore = checked(PyUnicode_FromString("_"));
+    const Py_ssize_t private_name = PyUnicode_Tailmatch(name, underscore.get(), 0, 1, -1);
+    checked_status(static_cast<int>(private_name));
+    if (private_name == 0) checked_status(PyList_Append(names.get(), name));
+  }
+  return names;
+}
+
+}  // namespace
+
+void import_star(PyObject* module, const char* name) {
+  PyRef source = checked(PyImport_ImportModule(name));
+  PyRef names = public_names(source.get());
+  PyRef iterator = checked(PyObject_GetIter(names.get()));
+  while (PyObject* next = PyIter_Next(iterator.get())) {
+    PyRef attribute_name(next);
+    PyRef value = checked(PyObject_GetAttr(source.get(), attribute_name.get()));
+    checked_status(PyObject_SetAttr(module, attribute_name.get(), value.get()));
+  }
+  if (PyErr_Occurred()) throw PythonError{};
+}
+
+void import_module(PyObject* module, const char* name) {
+  PyRef imported = checked(PyImport_ImportModule(name));
+  checked_status(PyObject_SetAttrString(module, name, imported.get()));
+}
+
+void store_config(PyObject* module, const Config& config) {
+  PyRef high = checked(PyFloat_FromDouble(config.range_high));
+  PyRef low = checked(PyFloat_FromDouble(config.range_low));
+  checked_status(PyObject_SetAttrString(module, "range_high", high.get()));
+  checked_status(PyObject_SetAttrString(module, "range_low", low.get()));
+  checked_status(
+      PyObject_SetAttrString(module, "equi_Stop_time", to_str(config.equi_Stop_time).get()));
+  checked_status(
+      PyObject_SetAttrString(module, "serial_number", to_str(config.serial_number).get()));
+}
+
+namespace {
+
+double float_attribute(PyObject* module, const char* name) {
+  PyRef value = checked(PyObject_GetAttrString(module, name));
+  const double number = PyFloat_AsDouble(value.get());
+  if (number == -1.0 && PyErr_Occurred()) throw PythonError{};
+  return number;
+}
+
+std::string text_attribute(PyObject* module, const char* name) {
+  PyRef value = checked(PyObject_GetAttrString(module, name));
+  return to_bytes(value.get());
+}
+
+}  // namespace
+
+Config config_of(PyObject* module) {
+  Config config;
+  config.range_high = float_attribute(module, "range_high");
+  config.range_low = float_attribute(module, "range_low");
+  config.equi_Stop_time = text_attribute(module, "equi_Stop_time");
+  config.serial_number = text_attribute(module, "serial_number");
+  return config;
+}
+
+void check_signals() { checked_status(PyErr_CheckSignals()); }
+
+PythonPlatform::PythonPlatform(PyObject* module)
+    : serial_(PyModule_GetDict(module)),
+      buzzer_(PyModule_GetDict(module)),
+      shell_(check_signals),
+      clock_(check_signals),
+      platform_{serial_, buzzer_, console_, shell_, clock_, files_} {}
+
+}  // namespace kestrel

@@ -1,0 +1,45 @@
+// The program's platform as the module provides it: pyserial, the buzzer
+// module, sys.stdout, and POSIX for files, shell and clock.
+#pragma once
+
+#include "platform/posix_clock.h"
+#include "platform/posix_files.h"
+#include "platform/posix_shell.h"
+#include "platform/python_buzzer.h"
+#include "platform/python_console.h"
+#include "platform/python_link.h"
+#include "platform/python_ref.h"
+#include "startup/config.h"
+
+namespace kestrel {
+
+// A module global, looked up now; NameError when it is not there.
+PyRef global(PyObject* globals, const char* name);
+
+// `from NAME import *` into the module's namespace.
+void import_star(PyObject* module, const char* name);
+// `import NAME`.
+void import_module(PyObject* module, const char* name);
+
+void store_config(PyObject* module, const Config& config);
+Config config_of(PyObject* module);
+
+// Raises the pending Python exception (KeyboardInterrupt) if a signal arrived.
+void check_signals();
+
+class PythonPlatform {
+ public:
+  explicit PythonPlatform(PyObject* module);
+  Platform& platform() { return platform_; }
+
+ private:
+  PythonSerialPorts serial_;
+  PythonBuzzer buzzer_;
+  PythonConsole console_;
+  PosixShell shell_;
+  PosixClock clock_;
+  PosixFiles files_;
+  Platform platform_;
+};
+
+}  // namespace kestrel

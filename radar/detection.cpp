@@ -1,0 +1,23 @@
+#include "radar/detection.h"
+
+#include "shutdown/last_seen.h"
+#include "tagsheet/records.h"
+
+namespace kestrel {
+
+void detection_step(double dist, const std::string& text, const Window& window,
+                    const std::string& worksheet, Platform& platform) {
+  if (dist > window.low && dist < window.high) {
+    platform.buzzer.blow();
+    const Stamp detected = platform.clock.now();
+    platform.files.append(worksheet, row(detected.date, detected.time, text));
+    record_last_seen(platform.files, detected.time);
+  }
+  if (dist <= window.low || dist >= window.high) platform.buzzer.off();
+}
+
+void rejection_step(Buzzer& buzzer) { buzzer.off(); }
+
+void usb_step(Buzzer& buzzer) { buzzer.blow(); }
+
+}  // namespace kestrel

@@ -1,0 +1,11 @@
+#include "shutdown/last_seen.h"
+
+namespace kestrel {
+
+std::string read_last_seen(Files& files) { return files.read_text(last_seen_file); }
+
+void record_last_seen(Files& files, const std::string& tt) { files.replace(last_seen_file, tt); }
+
+void reset_last_seen(Files& files) { files.replace(last_seen_file, " "); }
+
+}  // namespace kestrel
