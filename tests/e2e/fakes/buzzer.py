@@ -1,0 +1,41 @@
+"""Test buzzer: records every call instead of driving a pin.
+
+Environment:
+  KESTREL_BUZZER_LOG   file that gets one line "blow" or "off" per call
+  KESTREL_BUZZER_ECHO  if set, also print "[buzzer on]" / "[buzzer off]" to stderr
+  KESTREL_BUZZER_FAIL  "blow" or "off": that call raises BuzzerFault instead
+"""
+import os
+import sys
+
+__all__ = ["pin"]
+
+
+class BuzzerFault(Exception):
+    """Raised by a call named in KESTREL_BUZZER_FAIL."""
+
+
+ECHO_TEXT = {"blow": "[buzzer on]", "off": "[buzzer off]"}
+
+
+def _record(call):
+    if os.environ.get("KESTREL_BUZZER_FAIL") == call:
+        raise BuzzerFault("buzzer_%s failed" % call)
+    log = os.environ.get("KESTREL_BUZZER_LOG")
+    if log:
+        with open(log, "a") as file:
+            file.write(call + "\n")
+    if os.environ.get("KESTREL_BUZZER_ECHO"):
+        sys.stderr.write(ECHO_TEXT[call] + "\n")
+        sys.stderr.flush()
+
+
+class _Pin:
+    def buzzer_blow(self):
+        _record("blow")
+
+    def buzzer_off(self):
+        _record("off")
+
+
+pin = _Pin()
