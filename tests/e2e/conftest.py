@@ -1,0 +1,27 @@
+"""Fixtures for the end-to-end tests: a fresh sandbox per test around the built module."""
+import sys
+
+import pytest
+
+from sandbox import REPO_ROOT, Sandbox, module_path
+
+sys.path.insert(0, str(REPO_ROOT / "tools"))
+
+
+@pytest.fixture(scope="session")
+def kestrel_module():
+    """The built module; its absence is a failure, never a skip."""
+    path = module_path()
+    if not path.is_file():
+        pytest.fail("kestrel module not built: %s is missing. Build it with\n"
+                    "  cmake -S %s -B %s/build -G Ninja && cmake --build %s/build\n"
+                    "or point KESTREL_MODULE at it." % (path, REPO_ROOT, REPO_ROOT, REPO_ROOT),
+                    pytrace=False)
+    return path
+
+
+@pytest.fixture
+def sandbox(kestrel_module):
+    """A fresh, not yet started Sandbox; it is killed and removed after the test."""
+    with Sandbox(module=kestrel_module) as box:
+        yield box

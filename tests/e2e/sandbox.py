@@ -1,0 +1,521 @@
+"""Runs the built kestrel module end to end inside a bubblewrap sandbox.
+
+The sandbox sees the machine's root read-only, a private /dev with
+/dev/serial0 bound to the slave of a pseudo-terminal, tmpfs over /home,
+/media, /run and /tmp, and these host folders of a temporary directory:
+
+    home/   -> /home/pi            (Configuration/ with the four files, Tagsheets/)
+    media/  -> /media/pi           (unless media=False: then /media/pi is missing)
+    bin/    -> /run/kestrel/bin    (the recording sudo, first on PATH)
+    py/     -> /run/kestrel/py     (PYTHONPATH: test buzzer.py and kestrel.abi3.so)
+    log/    -> /run/kestrel/log    (sudo.log, buzzer.log)
+    work/   -> /run/kestrel/work   (the program's working directory)
+
+Radar bytes go in through the pty master; stdout and stderr are captured.
+A USB stick is a size-limited tmpfs mounted inside the sandbox's mount
+namespace, so nothing is ever mounted on the machine itself.
+
+Must run as root (bwrap keeps its capabilities so mount and umount work inside).
+"""
+import fcntl
+import json
+import os
+import re
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import termios
+import threading
+import time
+import tty
+from pathlib import Path
+
+REPO_ROOT = Path(__file__).resolve().parents[2]
+FAKES = Path(__file__).resolve().parent / "fakes"
+PYTHON = "/usr/bin/python3"
+PROGRAM = "import kestrel"
+TIME_ZONE = "CET-1CEST,M3.5.0,M10.5.0/3"
+INSIDE = "/run/kestrel"
+STICKS_INSIDE = "/run/sticks"
+SERIAL_INSIDE = "/dev/serial0"
+
+START_TIMEOUT = 15.0
+TIMEOUT = 5.0
+START_SETTLE = 0.3
+POLL = 0.01
+
+MISSING = object()  # config value: do not create the file
+DEFAULT_CONFIG = {
+    "range_high.txt": "3\n",
+    "range_low.txt": "1\n",
+    "current_time.txt": " ",
+    "Serial.txt": "SN-0042\n",
+}
+
+
+class SandboxError(Exception):
+    """The sandbox or the program in it did not do what a wait expected."""
+
+
+def module_path():
+    """The built module: $KESTREL_MODULE (relative to the repo root) or build/kestrel.abi3.so."""
+    return REPO_ROOT / os.environ.get("KESTREL_MODULE", "build/kestrel.abi3.so")
+
+
+def _as_bytes(text):
+    return text if isinstance(text, bytes) else os.fsencode(text)
+
+
+def _check_entry_name(name):
+    if not name or b"/" in name or name in (b".", b".."):
+        raise ValueError("not a single directory name: %r" % name)
+
+
+def _unescape_mountinfo(field):
+    """Mount points in mountinfo escape blank, tab, newline and backslash as \\ooo."""
+    return re.sub(rb"\\([0-7]{3})", lambda m: bytes([int(m.group(1), 8)]), field)
+
+
+class _StreamReader:
+    """Collects everything a pipe delivers; waiters are woken on every chunk."""
+
+    def __init__(self, pipe):
+        self.data = bytearray()
+        self.closed = False
+        self.changed = threading.Condition()
+        self._thread = threading.Thread(target=self._run, args=(pipe,), daemon=True)
+        self._thread.start()
+
+    def _run(self, pipe):
+        with pipe:
+            for chunk in iter(lambda: os.read(pipe.fileno(), 65536), b""):
+                with self.changed:
+                    self.data += chunk
+                    self.changed.notify_all()
+        with self.changed:
+            self.closed = True
+            self.changed.notify_all()
+
+    def text(self):
+        with self.changed:
+            return bytes(self.data)
+
+    def wait_for(self, pattern, count, timeout):
+        """All matches of pattern once there are at least count, else SandboxError."""
+        regex = re.compile(pattern)
+        deadline = time.monotonic() + timeout
+        with self.changed:
+            while True:
+                matches = list(regex.finditer(self.data))
+                if len(matches) >= count:
+                    return matches
+                remaining = deadline - time.monotonic()
+                if self.closed or remaining <= 0:
+                    reason = "stream closed" if self.closed else "timed out after %.1fs" % timeout
+                    raise SandboxError("%s waiting for %d x %r; got:\n%s"
+                                       % (reason, count, pattern, bytes(self.data[-2000:])))
+                self.changed.wait(remaining)
+
+    def join(self, timeout):
+        self._thread.join(timeout)
+
+
+class Sandbox:
+    """One run of the program in a fresh sandbox. Use as a context manager.
+
+    Before start() the host folders can be changed freely: set_config(),
+    self.config_dir, self.tagsheets_dir, self.work, make_leftover_dir(), and
+    self.env (extra environment, e.g. KESTREL_BUZZER_FAIL="off").
+    """
+
+    def __init__(self, config=None, media=True, tagsheets=True, env=None, module=None):
+        self.root = Path(tempfile.mkdtemp(prefix="kestrel-e2e-"))
+        self.home = self.root / "home"
+        self.config_dir = self.home / "Configuration"
+        self.tagsheets_dir = self.config_dir / "Tagsheets"
+        self.media = self.root / "media"
+        self.work = self.root / "work"
+        self.bin = self.root / "bin"
+        self.py = self.root / "py"
+        self.log = self.root / "log"
+        self.media_present = media
+        self.env = dict(env or {})
+        self.module = Path(module) if module else module_path()
+        self.proc = None
+        self.pid1 = None
+        self._stdout = self._stderr = None
+        self._sticks = {}  # name -> (index, fd of the stick's root directory)
+        self.master = self.slave = None
+        try:
+            self._open_pty()
+            self._lay_out(config or {}, tagsheets)
+        except BaseException:
+            self.stop()
+            raise
+
+    # -- setup ---------------------------------------------------------
+
+    def _open_pty(self):
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.master)
+        tty.setraw(self.slave)
+        self.slave_path = os.ttyname(self.slave)
+
+    def _lay_out(self, config, tagsheets):
+        for folder in (self.config_dir, self.media, self.work, self.bin, self.py, self.log):
+            folder.mkdir(parents=True)
+        if tagsheets:
+            self.tagsheets_dir.mkdir()
+        shutil.copy(FAKES / "sudo", self.bin / "sudo")
+        (self.bin / "sudo").chmod(0o755)
+        shutil.copy(FAKES / "buzzer.py", self.py / "buzzer.py")
+        for name, content in {**DEFAULT_CONFIG, **config}.items():
+            self.set_config(name, content)
+
+    def set_config(self, name, content):
+        """Write Configuration/<name> (str or raw bytes), or remove it for MISSING."""
+        path = self.config_dir / name
+        if content is MISSING:
+            path.unlink(missing_ok=True)
+        else:
+            path.write_bytes(_as_bytes(content))
+
+    def _environment(self):
+        env = {
+            "PATH": INSIDE + "/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+            "PYTHONPATH": INSIDE + "/py",
+            "PYTHONDONTWRITEBYTECODE": "1",
+            "HOME": "/home/pi",
+            "TZ": TIME_ZONE,
+            "KESTREL_SUDO_LOG": INSIDE + "/log/sudo.log",
+            "KESTREL_BUZZER_LOG": INSIDE + "/log/buzzer.log",
+        }
+        env.update(self.env)
+        return env
+
+    def _bwrap_argv(self, code, info_fd):
+        argv = ["bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc"]
+        for tmpfs in ("/tmp", "/run", "/home", "/media"):
+            argv += ["--tmpfs", tmpfs]
+        argv += ["--bind", str(self.home), "/home/pi"]
+        if self.media_present:
+            argv += ["--bind", str(self.media), "/media/pi"]
+        argv += ["--ro-bind", str(self.bin), INSIDE + "/bin",
+                 "--ro-bind", str(self.py), INSIDE + "/py",
+                 "--bind", str(self.log), INSIDE + "/log",
+                 "--bind", str(self.work), INSIDE + "/work",
+                 "--dev-bind", self.slave_path, SERIAL_INSIDE,
+                 "--unshare-pid", "--die-with-parent", "--cap-drop", "CAP_SYS_BOOT",
+                 "--chdir", INSIDE + "/work", "--clearenv"]
+        for name, value in self._environment().items():
+            argv += ["--setenv", name, value]
+        return argv + ["--info-fd", str(info_fd), PYTHON, "-c", code]
+
+    # -- running -------------------------------------------------------
+
+    def launch(self, code=PROGRAM):
+        """Start the program in the sandbox and return at once."""
+        if self.proc is not None:
+            raise SandboxError("already launched")
+        if self.module.exists():
+            shutil.copy(self.module, self.py / "kestrel.abi3.so")
+        info_read, info_write = os.pipe()
+        try:
+            self.proc = subprocess.Popen(
+                self._bwrap_argv(code, info_write), stdin=subprocess.DEVNULL,
+                stdout=subprocess.PIPE, stderr=subprocess.PIPE, pass_fds=(info_write,))
+        finally:
+            os.close(info_write)
+        self._stdout = _StreamReader(self.proc.stdout)
+        self._stderr = _StreamReader(self.proc.stderr)
+        try:
+            self.pid1 = self._read_info(info_read)["child-pid"]
+        finally:
+            os.close(info_read)
+        self._wait_set_up()
+
+    def _wait_set_up(self):
+        """bwrap reports its pid 1 before the mounts are in place; wait for them."""
+        deadline = time.monotonic() + TIMEOUT
+        while not self._serial_bound():
+            if self.proc.poll() is not None:
+                return
+            if time.monotonic() > deadline:
+                raise SandboxError("sandbox not set up after %.1fs" % TIMEOUT)
+            time.sleep(POLL)
+
+    def _serial_bound(self):
+        try:
+            return os.stat(self.inside(SERIAL_INSIDE)).st_rdev == os.fstat(self.slave).st_rdev
+        except FileNotFoundError:
+            return False
+
+    def _read_info(self, fd):
+        data = b""
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([fd], [], [], deadline - time.monotonic())
+            chunk = os.read(fd, 4096) if ready else b""
+            if not chunk:
+                break
+            data += chunk
+        try:
+            return json.loads(data)
+        except ValueError:
+            self._wait_quietly()
+            raise SandboxError("bwrap gave no info: %r\n%s" % (data, self.stderr_bytes())) from None
+
+    def start(self, wait=True, code=PROGRAM, ready="chmod", timeout=START_TIMEOUT):
+        """Launch the program; with wait, return once it is past its start.
+
+        ready="chmod": the permissions command of the start housekeeping was run;
+        ready="serial": the program holds /dev/serial0 open (for a program
+        without housekeeping). Then settle briefly, because opening the port
+        flushes its input.
+        """
+        self.launch(code)
+        if wait:
+            if ready == "chmod":
+                self.wait_for_sudo(b"chmod", timeout)
+            elif ready == "serial":
+                self.wait_until(self._serial_is_open, timeout, "/dev/serial0 to be opened")
+            else:
+                raise ValueError("unknown ready condition %r" % ready)
+            time.sleep(START_SETTLE)
+        return self
+
+    def running(self):
+        return self.proc is not None and self.proc.poll() is None
+
+    def wait_exit(self, timeout=TIMEOUT):
+        """The program's exit status once it has ended."""
+        try:
+            code = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise SandboxError("still running after %.1fs" % timeout) from None
+        self._join_readers()
+        return code
+
+    def wait_until(self, condition, timeout=TIMEOUT, what="condition"):
+        """Poll condition() until true; fails early if the program has ended."""
+        deadline = time.monotonic() + timeout
+        while not condition():
+            if not self.running():
+                self._join_readers()
+                if condition():
+                    return
+                raise SandboxError("program ended (status %s) before %s; stderr:\n%s"
+                                   % (self.proc and self.proc.returncode, what,
+                                      self.stderr_bytes()[-2000:].decode(errors="replace")))
+            if time.monotonic() > deadline:
+                raise SandboxError("timed out after %.1fs waiting for %s" % (timeout, what))
+            time.sleep(POLL)
+
+    def stop(self):
+        """Kill the sandbox (only the bwrap process started here) and remove its files."""
+        if self.proc is not None:
+            if self.proc.poll() is None:
+                self.proc.send_signal(signal.SIGKILL)
+            self._wait_quietly()
+            self._join_readers()
+            self._wait_sandbox_gone()
+        for _, fd in self._sticks.values():
+            os.close(fd)
+        self._sticks.clear()
+        for fd in (self.master, self.slave):
+            if fd is not None:
+                os.close(fd)
+        self.master = self.slave = None
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def _wait_quietly(self):
+        try:
+            self.proc.wait(TIMEOUT)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait(TIMEOUT)
+
+    def _wait_sandbox_gone(self):
+        """The sandbox's pid 1 exits only after every process inside it has ended."""
+        def gone():
+            try:
+                with open("/proc/%d/stat" % self.pid1, "rb") as stat:
+                    return stat.read().rsplit(b")", 1)[1].split()[0] in (b"Z", b"X")
+            except FileNotFoundError:
+                return True
+        deadline = time.monotonic() + TIMEOUT
+        while self.pid1 is not None and not gone() and time.monotonic() < deadline:
+            time.sleep(POLL)
+
+    def _join_readers(self):
+        for reader in (self._stdout, self._stderr):
+            if reader:
+                reader.join(TIMEOUT)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    # -- radar link ----------------------------------------------------
+
+    def send(self, data, timeout=TIMEOUT):
+        """Write radar bytes into the pty master."""
+        view = memoryview(bytes(data))
+        deadline = time.monotonic() + timeout
+        while view:
+            remaining = deadline - time.monotonic()
+            _, writable, _ = select.select([], [self.master], [], max(remaining, 0))
+            if not writable:
+                raise SandboxError("pty not writable for %.1fs (%d bytes left)" % (timeout, len(view)))
+            view = view[os.write(self.master, view):]
+
+    def waiting_bytes(self):
+        """Bytes in the serial line's input queue that the program has not read yet."""
+        result = fcntl.ioctl(self.slave, termios.TIOCINQ, struct.pack("i", 0))
+        return struct.unpack("i", result)[0]
+
+    def wait_consumed(self, timeout=TIMEOUT, quiet_polls=5, settle=0.05):
+        """Wait until the program has read everything sent (queue empty several polls in a row)."""
+        deadline = time.monotonic() + timeout
+        empty_in_a_row = 0
+        while empty_in_a_row < quiet_polls:
+            empty_in_a_row = empty_in_a_row + 1 if self.waiting_bytes() == 0 else 0
+            if empty_in_a_row == 0 and not self.running():
+                raise SandboxError("program ended with %d bytes unread" % self.waiting_bytes())
+            if time.monotonic() > deadline:
+                raise SandboxError("%d bytes still unread after %.1fs" % (self.waiting_bytes(), timeout))
+            time.sleep(POLL)
+        time.sleep(settle)
+
+    def _sandbox_pids(self):
+        pid_ns = os.readlink("/proc/%d/ns/pid" % self.pid1)
+        for entry in os.listdir("/proc"):
+            if entry.isdigit():
+                try:
+                    if os.readlink("/proc/%s/ns/pid" % entry) == pid_ns:
+                        yield int(entry)
+                except OSError:
+                    continue
+
+    def _serial_is_open(self):
+        device = os.fstat(self.slave).st_rdev
+        for pid in self._sandbox_pids():
+            try:
+                fds = os.listdir("/proc/%d/fd" % pid)
+                if any(os.stat("/proc/%d/fd/%s" % (pid, fd)).st_rdev == device for fd in fds):
+                    return True
+            except OSError:
+                continue
+        return False
+
+    # -- console -------------------------------------------------------
+
+    def console_bytes(self):
+        return self._stdout.text() if self._stdout else b""
+
+    def stderr_bytes(self):
+        return self._stderr.text() if self._stderr else b""
+
+    def console(self):
+        """Standard output as a list of lines without their line ends."""
+        return self.console_bytes().splitlines()
+
+    def stderr(self):
+        """Standard error as a list of lines without their line ends."""
+        return self.stderr_bytes().splitlines()
+
+    def wait_for_console(self, pattern, timeout=TIMEOUT, count=1):
+        """Wait until stdout holds count matches of the bytes regex; returns all matches."""
+        return self._stdout.wait_for(pattern, count, timeout)
+
+    def wait_for_stderr(self, pattern, timeout=TIMEOUT, count=1):
+        return self._stderr.wait_for(pattern, count, timeout)
+
+    # -- recorded commands and buzzer ----------------------------------
+
+    def sudo_log(self):
+        """Each command run through sudo, as a list of argument bytes."""
+        path = self.log / "sudo.log"
+        if not path.exists():
+            return []
+        return [[arg.encode("utf-8", "surrogateescape") for arg in json.loads(line)]
+                for line in path.read_text("ascii").splitlines()]
+
+    def wait_for_sudo(self, command, timeout=TIMEOUT, count=1):
+        """Wait until the command (first argument, bytes) was run count times."""
+        def seen():
+            return sum(argv[:1] == [command] for argv in self.sudo_log()) >= count
+        self.wait_until(seen, timeout, "sudo %s (x%d)" % (command.decode(errors="replace"), count))
+
+    def buzzer_log(self):
+        """The buzzer calls so far: "blow" or "off" each."""
+        path = self.log / "buzzer.log"
+        return path.read_text().splitlines() if path.exists() else []
+
+    # -- /media/pi -----------------------------------------------------
+
+    def inside(self, path):
+        """Host path of a path as the running sandbox sees it."""
+        return b"/proc/%d/root%s" % (self.pid1, _as_bytes(path))
+
+    def media_listing(self):
+        """Entries of /media/pi in the order the program's listing returns them."""
+        return os.listdir(bytes(self.media))
+
+    def make_leftover_dir(self, name):
+        """A plain directory under /media/pi, no stick mounted on it."""
+        name = _as_bytes(name)
+        _check_entry_name(name)
+        os.mkdir(bytes(self.media) + b"/" + name)
+        return b"/media/pi/" + name
+
+    def insert_stick(self, name, size="1m"):
+        """Mount a tmpfs 'stick' of the given size on /media/pi/<name> inside the sandbox.
+
+        The tmpfs lives on a hidden folder and is bind-mounted onto the mount
+        point, so stick_files() still reads it after the program unmounted it.
+        """
+        name = _as_bytes(name)
+        _check_entry_name(name)
+        hidden = "%s/%d" % (STICKS_INSIDE, len(self._sticks))
+        self.run_inside(["mkdir", "-p", hidden])
+        self.run_inside(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", hidden])
+        fd = os.open(self.inside(hidden.encode()), os.O_RDONLY | os.O_DIRECTORY)
+        self._sticks[name] = (len(self._sticks), fd)
+        mount_point = self.make_leftover_dir(name)
+        self.run_inside([b"mount", b"--bind", b"--", hidden.encode(), mount_point])
+        return mount_point
+
+    def stick_files(self, name):
+        """{relative path: content} of every file on the stick, mounted or not."""
+        _, stick_fd = self._sticks[_as_bytes(name)]
+        files = {}
+        for folder, _, names, folder_fd in os.fwalk(b".", dir_fd=stick_fd):
+            for file_name in names:
+                path = os.path.normpath(os.path.join(folder, file_name))
+                files[os.fsdecode(path)] = self._read_at(folder_fd, file_name)
+        return files
+
+    @staticmethod
+    def _read_at(dir_fd, name):
+        fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW, dir_fd=dir_fd)
+        with open(fd, "rb") as file:
+            return file.read()
+
+    def is_mounted(self, path):
+        """Whether something is mounted on path (as the sandbox sees it)."""
+        path = _as_bytes(path)
+        with open("/proc/%d/mountinfo" % self.pid1, "rb") as mountinfo:
+            return any(_unescape_mountinfo(line.split(b" ")[4]) == path for line in mountinfo)
+
+    def run_inside(self, argv):
+        """Run a command (argv list) as root in the sandbox's mount namespace."""
+        command = ["nsenter", "-t", str(self.pid1), "-m", "--"] + argv
+        result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT)
+        if result.returncode != 0:
+            raise SandboxError("%r failed: %s" % (argv, result.stderr.decode(errors="replace")))
