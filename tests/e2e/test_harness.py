@@ -1,0 +1,116 @@
+"""Checks of the test harness itself: the pty, the recording sudo, the radar simulator."""
+import json
+import os
+import select
+import time
+
+import pytest
+
+import radar_sim
+from sandbox import Sandbox
+
+AWKWARD_BYTES = bytes([0x0A, 0x0D, 0x03, 0x11, 0x13, 0x7F, 0x04, 0x1A, 0x1C, 0x00, 0xFF])
+
+ECHO_SERIAL = """
+import serial, sys
+port = serial.Serial("/dev/serial0", 115200)
+while True:
+    sys.stdout.write(port.read().hex() + "\\n")
+    sys.stdout.flush()
+"""
+
+RUN_ARGV_FROM_ENV = """
+import json, os, subprocess
+for argv in json.loads(os.environ["TEST_COMMANDS"]):
+    subprocess.run([bytes.fromhex(arg) for arg in argv])
+"""
+
+
+def read_exactly(fd, size, timeout=2.0):
+    data = b""
+    deadline = time.monotonic() + timeout
+    while len(data) < size and select.select([fd], [], [], max(deadline - time.monotonic(), 0))[0]:
+        data += os.read(fd, size - len(data))
+    return data
+
+
+class TestPseudoTerminal:
+    def test_slave_receives_control_bytes_unchanged(self):
+        with Sandbox() as box:
+            box.send(AWKWARD_BYTES)
+            assert read_exactly(box.slave, len(AWKWARD_BYTES)) == AWKWARD_BYTES
+
+    def test_program_in_sandbox_reads_every_byte_value_in_order(self):
+        every_byte = bytes(range(256))
+        with Sandbox() as box:
+            box.start(code=ECHO_SERIAL, ready="serial")
+            box.send(every_byte)
+            box.wait_consumed()
+            box.wait_for_console(rb"(?m)^ff$")
+            assert box.console() == [bytes([b]).hex().encode() for b in every_byte]
+
+
+class TestRecordingSudo:
+    def run_commands(self, box, commands):
+        box.env["TEST_COMMANDS"] = json.dumps([[arg.hex() for arg in argv] for argv in commands])
+        box.start(wait=False, code=RUN_ARGV_FROM_ENV)
+        assert box.wait_exit() == 0
+
+    def test_records_exact_argument_bytes_and_runs_the_command(self):
+        odd = [b"a b", b"line\nbreak", b"\xff\xfe", b"$(id)", b"'\"", b"-x", b"\xc3\xa9"]
+        with Sandbox() as box:
+            self.run_commands(box, [[b"sudo", b"printf", b"%s|"] + odd])
+            assert box.sudo_log() == [[b"printf", b"%s|"] + odd]
+            assert box.console_bytes() == b"|".join(odd) + b"|"
+
+    @pytest.mark.parametrize("command", ["reboot", "poweroff", "shutdown", "halt"])
+    def test_never_runs_a_restart(self, command):
+        with Sandbox() as box:
+            fake = box.bin / command
+            fake.write_text("#!/bin/sh\ntouch /run/kestrel/log/ran\n")
+            fake.chmod(0o755)
+            self.run_commands(box, [[b"sudo", command.encode(), b"now"], [b"sudo", b"true"]])
+            assert box.sudo_log() == [[command.encode(), b"now"], [b"true"]]
+            assert not (box.log / "ran").exists()
+
+
+class TestSticks:
+    def test_stick_with_awkward_name_is_mounted_and_readable_after_unmount(self):
+        name = b"-My Stick\n$(x)\xff"
+        with Sandbox() as box:
+            box.start(wait=False, code="import time; time.sleep(60)")
+            mount_point = box.insert_stick(name)
+            assert box.is_mounted(mount_point)
+            assert box.media_listing() == [name]
+            os.mkdir(box.inside(mount_point + b"/day"))
+            with open(box.inside(mount_point + b"/day/sheet.txt"), "wb") as sheet:
+                sheet.write(b"row\n")
+            box.run_inside([b"umount", b"--", mount_point])
+            assert not box.is_mounted(mount_point)
+            assert box.stick_files(name) == {"day/sheet.txt": b"row\n"}
+
+
+class TestRadarSimulator:
+    def test_worked_example_frame(self):
+        assert radar_sim.encode_frame(300) == bytes.fromhex("AA AA 0C 07 00 00 01 2C 00 02 BC 00 55")
+
+    def test_distances_round_to_the_nearest_count(self):
+        frames = radar_sim.frames_for_trajectory([0.57, 2.66, 655.35, 0.0])
+        assert [int.from_bytes(frame[6:8], "big") for frame in frames] == [57, 266, 65535, 0]
+
+    def test_rejects_counts_a_frame_cannot_carry(self):
+        with pytest.raises(ValueError):
+            radar_sim.encode_frame(65536)
+        with pytest.raises(ValueError):
+            radar_sim.frames_for_trajectory([-0.01])
+
+    def test_trajectory_walks_there_and_back(self):
+        assert radar_sim.trajectory(3.0, 1.0, 3, back=True) == [3.0, 2.0, 1.0, 2.0, 3.0]
+
+    def test_command_line_writes_frames_to_a_pty(self):
+        with Sandbox() as box:
+            radar_sim.main(["--port", box.slave_path, "--from", "3", "--to", "2", "--steps", "2", "--rate", "0"])
+            expected = radar_sim.encode_frame(300) + radar_sim.encode_frame(200)
+            assert read_exactly(box.master, len(expected)) == expected
+            radar_sim.main(["--port", box.slave_path, "--hex", "AA 55 0A"])
+            assert read_exactly(box.master, 3) == b"\xaa\x55\x0a"
