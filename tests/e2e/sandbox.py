@@ -82,8 +82,9 @@ def _unescape_mountinfo(field):
 class _StreamReader:
     """Collects everything a pipe delivers; waiters are woken on every chunk."""
 
-    def __init__(self, pipe):
+    def __init__(self, pipe, tee=None):
         self.data = bytearray()
+        self.tee = tee
         self.closed = False
         self.changed = threading.Condition()
         self._thread = threading.Thread(target=self._run, args=(pipe,), daemon=True)
@@ -95,6 +96,9 @@ class _StreamReader:
                 with self.changed:
                     self.data += chunk
                     self.changed.notify_all()
+                if self.tee:
+                    self.tee.write(chunk)
+                    self.tee.flush()
         with self.changed:
             self.closed = True
             self.changed.notify_all()
@@ -129,9 +133,10 @@ class Sandbox:
     Before start() the host folders can be changed freely: set_config(),
     self.config_dir, self.tagsheets_dir, self.work, make_leftover_dir(), and
     self.env (extra environment, e.g. KESTREL_BUZZER_FAIL="off").
+    tee: a binary file that gets a live copy of the program's stdout and stderr.
     """
 
-    def __init__(self, config=None, media=True, tagsheets=True, env=None, module=None):
+    def __init__(self, config=None, media=True, tagsheets=True, env=None, module=None, tee=None):
         self.root = Path(tempfile.mkdtemp(prefix="kestrel-e2e-"))
         self.home = self.root / "home"
         self.config_dir = self.home / "Configuration"
@@ -144,6 +149,7 @@ class Sandbox:
         self.media_present = media
         self.env = dict(env or {})
         self.module = Path(module) if module else module_path()
+        self.tee = tee
         self.proc = None
         self.pid1 = None
         self._stdout = self._stderr = None
@@ -229,8 +235,8 @@ class Sandbox:
                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, pass_fds=(info_write,))
         finally:
             os.close(info_write)
-        self._stdout = _StreamReader(self.proc.stdout)
-        self._stderr = _StreamReader(self.proc.stderr)
+        self._stdout = _StreamReader(self.proc.stdout, self.tee)
+        self._stderr = _StreamReader(self.proc.stderr, self.tee)
         try:
             self.pid1 = self._read_info(info_read)["child-pid"]
         finally:
@@ -392,7 +398,8 @@ class Sandbox:
             time.sleep(POLL)
         time.sleep(settle)
 
-    def _sandbox_pids(self):
+    def pids(self):
+        """Host pids of the processes inside the sandbox, its pid 1 included."""
         pid_ns = os.readlink("/proc/%d/ns/pid" % self.pid1)
         for entry in os.listdir("/proc"):
             if entry.isdigit():
@@ -404,7 +411,7 @@ class Sandbox:
 
     def _serial_is_open(self):
         device = os.fstat(self.slave).st_rdev
-        for pid in self._sandbox_pids():
+        for pid in self.pids():
             try:
                 fds = os.listdir("/proc/%d/fd" % pid)
                 if any(os.stat("/proc/%d/fd/%s" % (pid, fd)).st_rdev == device for fd in fds):
@@ -440,11 +447,8 @@ class Sandbox:
 
     def sudo_log(self):
         """Each command run through sudo, as a list of argument bytes."""
-        path = self.log / "sudo.log"
-        if not path.exists():
-            return []
         return [[arg.encode("utf-8", "surrogateescape") for arg in json.loads(line)]
-                for line in path.read_text("ascii").splitlines()]
+                for line in self._complete_lines("sudo.log")]
 
     def wait_for_sudo(self, command, timeout=TIMEOUT, count=1):
         """Wait until the command (first argument, bytes) was run count times."""
@@ -454,8 +458,12 @@ class Sandbox:
 
     def buzzer_log(self):
         """The buzzer calls so far: "blow" or "off" each."""
-        path = self.log / "buzzer.log"
-        return path.read_text().splitlines() if path.exists() else []
+        return [line.decode() for line in self._complete_lines("buzzer.log")]
+
+    def _complete_lines(self, log_name):
+        """Lines of a log, leaving out a last line still being written."""
+        path = self.log / log_name
+        return path.read_bytes().split(b"\n")[:-1] if path.exists() else []
 
     # -- /media/pi -----------------------------------------------------
 
@@ -471,6 +479,8 @@ class Sandbox:
         """A plain directory under /media/pi, no stick mounted on it."""
         name = _as_bytes(name)
         _check_entry_name(name)
+        if not self.media_present:
+            raise SandboxError("this sandbox has no /media/pi")
         os.mkdir(bytes(self.media) + b"/" + name)
         return b"/media/pi/" + name
 
