@@ -320,8 +320,9 @@ class Sandbox:
                 raise SandboxError("timed out after %.1fs waiting for %s" % (timeout, what))
             time.sleep(POLL)
 
-    def stop(self):
-        """Kill the sandbox (only the bwrap process started here) and remove its files."""
+    def kill(self):
+        """End the running program like a power cut (only the bwrap process started
+        here); the host folders stay, so the program can be started again."""
         if self.proc is not None:
             if self.proc.poll() is None:
                 self.proc.send_signal(signal.SIGKILL)
@@ -331,6 +332,17 @@ class Sandbox:
         for _, fd in self._sticks.values():
             os.close(fd)
         self._sticks.clear()
+        self.proc = self.pid1 = None
+        self._stdout = self._stderr = None
+
+    def restart(self, **start_options):
+        """A new run on the same files: kill, then start again (sticks are gone)."""
+        self.kill()
+        return self.start(**start_options)
+
+    def stop(self):
+        """Kill the sandbox and remove its files."""
+        self.kill()
         for fd in (self.master, self.slave):
             if fd is not None:
                 os.close(fd)
