@@ -3,11 +3,12 @@
 #include <locale.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "platform/errors.h"
@@ -15,41 +16,71 @@
 namespace kestrel {
 namespace {
 
-// White space as the interpreter strips it around a number: the ASCII blanks
-// 0x09-0x0D and 0x20 (not the separators 0x1C-0x1F), and the Unicode spaces
-// in UTF-8.
-constexpr std::array<std::string_view, 19> unicode_spaces = {
-    "\xc2\x85",     "\xc2\xa0",     "\xe1\x9a\x80", "\xe2\x80\x80", "\xe2\x80\x81",
-    "\xe2\x80\x82", "\xe2\x80\x83", "\xe2\x80\x84", "\xe2\x80\x85", "\xe2\x80\x86",
-    "\xe2\x80\x87", "\xe2\x80\x88", "\xe2\x80\x89", "\xe2\x80\x8a", "\xe2\x80\xa8",
-    "\xe2\x80\xa9", "\xe2\x80\xaf", "\xe2\x81\x9f", "\xe3\x80\x80"};
+// Non-ASCII characters the interpreter reads in a number: the Unicode white
+// space, and the decimal digits of every script (Unicode 14.0: each block of
+// ten starts at one of these zeros).
+constexpr char32_t unicode_spaces[] = {0x85,   0xa0,   0x1680, 0x2000, 0x2001, 0x2002, 0x2003,
+                                       0x2004, 0x2005, 0x2006, 0x2007, 0x2008, 0x2009, 0x200a,
+                                       0x2028, 0x2029, 0x202f, 0x205f, 0x3000};
+constexpr char32_t unicode_zeros[] = {
+    0x660,   0x6f0,   0x7c0,   0x966,   0x9e6,   0xa66,   0xae6,   0xb66,   0xbe6,   0xc66,
+    0xce6,   0xd66,   0xde6,   0xe50,   0xed0,   0xf20,   0x1040,  0x1090,  0x17e0,  0x1810,
+    0x1946,  0x19d0,  0x1a80,  0x1a90,  0x1b50,  0x1bb0,  0x1c40,  0x1c50,  0xa620,  0xa8d0,
+    0xa900,  0xa9d0,  0xa9f0,  0xaa50,  0xabf0,  0xff10,  0x104a0, 0x10d30, 0x11066, 0x110f0,
+    0x11136, 0x111d0, 0x112f0, 0x11450, 0x114d0, 0x11650, 0x116c0, 0x11730, 0x118e0, 0x11950,
+    0x11c50, 0x11d50, 0x11da0, 0x16a60, 0x16ac0, 0x16b50, 0x1d7ce, 0x1d7d8, 0x1d7e2, 0x1d7ec,
+    0x1d7f6, 0x1e140, 0x1e2f0, 0x1e950, 0x1fbf0};
 
-bool is_ascii_space(char c) { return (c >= 0x09 && c <= 0x0d) || c == ' '; }
-
-// Length of the white space at the front of text (0 when there is none).
-std::size_t space_at_front(std::string_view text) {
-  if (text.empty()) return 0;
-  if (is_ascii_space(text.front())) return 1;
-  for (std::string_view space : unicode_spaces) {
-    if (text.substr(0, space.size()) == space) return space.size();
+// The code point of the UTF-8 sequence at text[pos], advancing pos past it;
+// nothing for a malformed sequence.
+std::optional<char32_t> next_code_point(std::string_view text, std::size_t& pos) {
+  const auto lead = static_cast<unsigned char>(text[pos++]);
+  const int length = lead < 0xc0 ? 0 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : lead < 0xf8 ? 4 : 0;
+  if (length == 0 || pos + length - 1 > text.size()) return std::nullopt;
+  char32_t point = lead & (0x7f >> length);
+  for (int k = 1; k < length; ++k) {
+    const auto byte = static_cast<unsigned char>(text[pos++]);
+    if ((byte & 0xc0) != 0x80) return std::nullopt;
+    point = point << 6 | (byte & 0x3f);
   }
-  return 0;
+  constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (point < smallest[length] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff)) {
+    return std::nullopt;
+  }
+  return point;
 }
 
-std::size_t space_at_back(std::string_view text) {
-  if (text.empty()) return 0;
-  if (is_ascii_space(text.back())) return 1;
-  for (std::size_t width : {2, 3}) {
-    if (text.size() >= width && space_at_front(text.substr(text.size() - width)) == width) {
-      return width;
+// The text as the interpreter parses a number from it: each non-ASCII white
+// space becomes a blank and each non-ASCII decimal digit its ASCII digit; any
+// other non-ASCII character (or malformed UTF-8) makes it no number.
+std::optional<std::string> to_ascii(std::string_view text) {
+  std::string ascii;
+  for (std::size_t pos = 0; pos < text.size();) {
+    if (static_cast<unsigned char>(text[pos]) < 0x80) {
+      ascii += text[pos++];
+      continue;
     }
+    const std::optional<char32_t> point = next_code_point(text, pos);
+    if (!point) return std::nullopt;
+    if (std::find(std::begin(unicode_spaces), std::end(unicode_spaces), *point) !=
+        std::end(unicode_spaces)) {
+      ascii += ' ';
+      continue;
+    }
+    const auto zero = std::upper_bound(std::begin(unicode_zeros), std::end(unicode_zeros), *point);
+    if (zero == std::begin(unicode_zeros) || *point - zero[-1] > 9) return std::nullopt;
+    ascii += static_cast<char>('0' + (*point - zero[-1]));
   }
-  return 0;
+  return ascii;
 }
+
+// White space around a number: the ASCII blanks 0x09-0x0D and 0x20 (not the
+// separators 0x1C-0x1F).
+bool is_space(char c) { return (c >= 0x09 && c <= 0x0d) || c == ' '; }
 
 std::string_view strip(std::string_view text) {
-  while (std::size_t n = space_at_front(text)) text.remove_prefix(n);
-  while (std::size_t n = space_at_back(text)) text.remove_suffix(n);
+  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
   return text;
 }
 
@@ -96,7 +127,9 @@ double parse_decimal(const std::string& text) {
 }  // namespace
 
 double convert_number(std::string_view text) {
-  std::string_view number = strip(text);
+  const std::optional<std::string> ascii = to_ascii(text);
+  if (!ascii) throw ConversionError(std::string(text));
+  std::string_view number = strip(*ascii);
   bool negative = false;
   if (!number.empty() && (number.front() == '+' || number.front() == '-')) {
     negative = number.front() == '-';

@@ -36,6 +36,18 @@ TEST(Number, RejectsEverythingElseKeepingTheText) {
   }
 }
 
+TEST(Number, ReadsTheDecimalDigitsOfEveryScriptAsFloatDoes) {
+  EXPECT_EQ(convert_number("\u0663.\u0665\n"), 3.5);  // Arabic-Indic
+  EXPECT_EQ(convert_number("\uff11e\u0968"), 100.0);  // fullwidth, Devanagari
+  EXPECT_EQ(convert_number("-\U0001d7d92"), -12.0);   // mathematical bold
+  // a blank inside, a superscript (no decimal digit), overlong and surrogate
+  // encodings, fullwidth letters
+  for (const std::string& text :
+       {"1\u00a02"s, "\u2070"s, "\xe0\x99\xa0"s, "\xed\xa0\x80"s, "\uff49\uff4e\uff46"s}) {
+    EXPECT_THROW(convert_number(text), ConversionError) << testing::hex_of(text);
+  }
+}
+
 // The value's bits, "nan" or "error": comparable with the interpreter's float().
 std::string outcome(const std::string& text) {
   try {
