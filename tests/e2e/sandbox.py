@@ -41,6 +41,7 @@ TIME_ZONE = "CET-1CEST,M3.5.0,M10.5.0/3"
 INSIDE = "/run/kestrel"
 STICKS_INSIDE = "/run/sticks"
 SERIAL_INSIDE = "/dev/serial0"
+TAGSHEETS_INSIDE = "/home/pi/Configuration/Tagsheets"
 
 START_TIMEOUT = 15.0
 TIMEOUT = 5.0
@@ -77,6 +78,17 @@ def _check_entry_name(name):
 def _unescape_mountinfo(field):
     """Mount points in mountinfo escape blank, tab, newline and backslash as \\ooo."""
     return re.sub(rb"\\([0-7]{3})", lambda m: bytes([int(m.group(1), 8)]), field)
+
+
+def _files_at(dir_fd):
+    """{relative path: content} of every file below an open directory."""
+    files = {}
+    for folder, _, names, folder_fd in os.fwalk(b".", dir_fd=dir_fd):
+        for file_name in names:
+            fd = os.open(file_name, os.O_RDONLY | os.O_NOFOLLOW, dir_fd=folder_fd)
+            with open(fd, "rb") as file:
+                files[os.fsdecode(os.path.normpath(os.path.join(folder, file_name)))] = file.read()
+    return files
 
 
 class _StreamReader:
@@ -134,9 +146,14 @@ class Sandbox:
     self.config_dir, self.tagsheets_dir, self.work, make_leftover_dir(), and
     self.env (extra environment, e.g. KESTREL_BUZZER_FAIL="off").
     tee: a binary file that gets a live copy of the program's stdout and stderr.
+    tagsheets_size: the tagsheet tree is a tmpfs of that many bytes instead of
+    the host folder (read it with tagsheet_files(), also after the run).
+    read_only / writable: paths under /home/pi the sandbox sees read-only, and
+    paths below those that stay writable.
     """
 
-    def __init__(self, config=None, media=True, tagsheets=True, env=None, module=None, tee=None):
+    def __init__(self, config=None, media=True, tagsheets=True, env=None, module=None, tee=None,
+                 tagsheets_size=None, read_only=(), writable=()):
         self.root = Path(tempfile.mkdtemp(prefix="kestrel-e2e-"))
         self.home = self.root / "home"
         self.config_dir = self.home / "Configuration"
@@ -147,6 +164,9 @@ class Sandbox:
         self.py = self.root / "py"
         self.log = self.root / "log"
         self.media_present = media
+        self.tagsheets_size = tagsheets_size
+        self.read_only, self.writable = list(read_only), list(writable)
+        self._tagsheets_fd = None
         self.env = dict(env or {})
         self.module = Path(module) if module else module_path()
         self.tee = tee
@@ -207,6 +227,11 @@ class Sandbox:
         for tmpfs in ("/tmp", "/run", "/home", "/media"):
             argv += ["--tmpfs", tmpfs]
         argv += ["--bind", str(self.home), "/home/pi"]
+        for flag, paths in (("--ro-bind", self.read_only), ("--bind", self.writable)):
+            for path in paths:
+                argv += [flag, str(self.home / os.path.relpath(path, "/home/pi")), path]
+        if self.tagsheets_size:
+            argv += ["--size", str(self.tagsheets_size), "--tmpfs", TAGSHEETS_INSIDE]
         if self.media_present:
             argv += ["--bind", str(self.media), "/media/pi"]
         argv += ["--ro-bind", str(self.bin), INSIDE + "/bin",
@@ -242,6 +267,9 @@ class Sandbox:
         finally:
             os.close(info_read)
         self._wait_set_up()
+        if self.tagsheets_size and self.running():
+            # Holding the tmpfs open keeps it readable after the sandbox is gone.
+            self._tagsheets_fd = os.open(self.inside(TAGSHEETS_INSIDE), os.O_RDONLY | os.O_DIRECTORY)
 
     def _wait_set_up(self):
         """bwrap reports its pid 1 before the mounts are in place; wait for them."""
@@ -343,10 +371,10 @@ class Sandbox:
     def stop(self):
         """Kill the sandbox and remove its files."""
         self.kill()
-        for fd in (self.master, self.slave):
+        for fd in (self.master, self.slave, self._tagsheets_fd):
             if fd is not None:
                 os.close(fd)
-        self.master = self.slave = None
+        self.master = self.slave = self._tagsheets_fd = None
         shutil.rmtree(self.root, ignore_errors=True)
 
     def _wait_quietly(self):
@@ -391,6 +419,11 @@ class Sandbox:
             if not writable:
                 raise SandboxError("pty not writable for %.1fs (%d bytes left)" % (timeout, len(view)))
             view = view[os.write(self.master, view):]
+
+    def unplug_radar(self):
+        """Close the pty master: the radar's serial device is gone."""
+        os.close(self.master)
+        self.master = None
 
     def waiting_bytes(self):
         """Bytes in the serial line's input queue that the program has not read yet."""
@@ -516,18 +549,17 @@ class Sandbox:
     def stick_files(self, name):
         """{relative path: content} of every file on the stick, mounted or not."""
         _, stick_fd = self._sticks[_as_bytes(name)]
-        files = {}
-        for folder, _, names, folder_fd in os.fwalk(b".", dir_fd=stick_fd):
-            for file_name in names:
-                path = os.path.normpath(os.path.join(folder, file_name))
-                files[os.fsdecode(path)] = self._read_at(folder_fd, file_name)
-        return files
+        return _files_at(stick_fd)
 
-    @staticmethod
-    def _read_at(dir_fd, name):
-        fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW, dir_fd=dir_fd)
-        with open(fd, "rb") as file:
-            return file.read()
+    def tagsheet_files(self):
+        """{relative path: content} of every file in the tagsheet tree (tmpfs or host folder)."""
+        if self._tagsheets_fd is not None:
+            return _files_at(self._tagsheets_fd)
+        fd = os.open(self.tagsheets_dir, os.O_RDONLY | os.O_DIRECTORY)
+        try:
+            return _files_at(fd)
+        finally:
+            os.close(fd)
 
     def is_mounted(self, path):
         """Whether something is mounted on path (as the sandbox sees it)."""
@@ -536,8 +568,9 @@ class Sandbox:
             return any(_unescape_mountinfo(line.split(b" ")[4]) == path for line in mountinfo)
 
     def run_inside(self, argv):
-        """Run a command (argv list) as root in the sandbox's mount namespace."""
-        command = ["nsenter", "-t", str(self.pid1), "-m", "--"] + argv
+        """Run a command (argv list) as root in the sandbox's mount and pid namespaces
+        (the pid namespace gives it the sandbox's /proc/self, which umount -l reads)."""
+        command = ["nsenter", "-t", str(self.pid1), "-m", "-p", "--"] + argv
         result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT)
         if result.returncode != 0:
             raise SandboxError("%r failed: %s" % (argv, result.stderr.decode(errors="replace")))
