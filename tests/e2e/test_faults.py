@@ -1,0 +1,407 @@
+"""Faults and hostile input, end to end: what the user sees, and that nothing
+already written is lost or altered.
+
+Each test records for docs/reliability.md (tools/reliability_report.py) its
+fault class, the number of cases it tried and what the user saw in that run.
+"""
+import os
+import random
+import re
+import select
+import signal
+import time
+
+import pytest
+
+import radar_sim
+from sandbox import TAGSHEETS_INSIDE, Sandbox
+from test_export import TITLE, end_run, export_argv, send_frames, today
+
+HEADER = (rb"Equipment Stop Time:(?: |\d\d-\d\d-\d\d)\n\n\nEquipment Start Time:\d\d-\d\d-\d\d"
+          rb"\nSerial No:SN-0042\n" + re.escape(TITLE))
+ROW = rb"(\d\d-\d\d-\d{4})    (\d\d-\d\d-\d\d)        (\d+\.\d\d)\n"
+STOP_LINE = rb"\nEquipment Stop Time:(?: |\d\d-\d\d-\d\d)"
+WHOLE_RECORDS = re.compile(rb"(?:%s|%s|%s)*" % (HEADER, ROW, STOP_LINE))
+LAST_SEEN = re.compile(rb" |\d\d-\d\d-\d\d")
+# Detections inside the default window 1 < distance < 3, each with its own text.
+INSIDE = list(range(101, 300))
+
+
+@pytest.fixture
+def fault(record_property):
+    """note(class, cases, seen): the report's row for this test."""
+    def note(fault_class, cases, seen):
+        record_property("fault_class", fault_class)
+        record_property("cases", cases)
+        record_property("user_sees", seen)
+    return note
+
+
+def rows_of(content):
+    """The rows of a tagsheet, after checking it holds whole records only."""
+    assert WHOLE_RECORDS.fullmatch(content), "a partial record in %r" % content[-300:]
+    return re.findall(ROW, content)
+
+
+def error_line(box):
+    return box.stderr()[-1].decode(errors="replace")
+
+
+def last_seen(box):
+    return (box.config_dir / "current_time.txt").read_bytes()
+
+
+def send_until_exit(box, frames, timeout=10):
+    """Send frames one by one until the program has ended; the count sent."""
+    deadline = time.monotonic() + timeout
+    for sent, frame in enumerate(frames):
+        while box.running() and not select.select([], [box.master], [], 0.01)[1]:
+            assert time.monotonic() < deadline, "program neither read nor ended"
+        if not box.running():
+            return sent
+        os.write(box.master, frame)
+    return len(frames)
+
+
+class TestTagsheetStorage:
+    def test_full_file_system_ends_the_run_with_whole_rows_only(self, kestrel_module, fault):
+        # 16 KiB hold about 450 rows; a row of 35 bytes now and then straddles
+        # a page, so the write that meets the limit is cut short.
+        with Sandbox(module=kestrel_module, tagsheets_size=16384) as box:
+            box.start()
+            frames = [radar_sim.encode_frame(count) for count in INSIDE * 4]
+            send_until_exit(box, frames)
+            assert box.wait_exit() == 1
+            date = today()
+            assert error_line(box) == (
+                "OSError: [Errno 28] No space left on device: "
+                "'%s/%s/Non-Tag-%s.txt'" % (TAGSHEETS_INSIDE, date, date))
+            content = box.tagsheet_files()["%s/Non-Tag-%s.txt" % (date, date)]
+            rows = rows_of(content)
+            assert 16384 - 35 < len(content) <= 16384
+            # Every detection up to the failing one has its row, in order.
+            assert [distance for _, _, distance in rows] == [
+                b"%.2f" % (count * 0.01) for count in (INSIDE * 4)[:len(rows)]]
+            distances = [line for line in box.console() if line.startswith(b"Distance")]
+            assert len(distances) == len(rows) + 1
+            assert last_seen(box) == rows[-1][1]
+            fault("tagsheet file system full during a burst of detections", len(rows) + 1,
+                  error_line(box))
+
+    def test_read_only_card_ends_the_run_at_the_header(self, sandbox, fault):
+        date = today()
+        day = sandbox.tagsheets_dir / date
+        day.mkdir()
+        earlier = b"Equipment Stop Time: \n\n\nEquipment Start Time:07-00-00\n"
+        (day / ("Non-Tag-%s.txt" % date)).write_bytes(earlier)
+        config = {p.name: p.read_bytes() for p in sandbox.config_dir.iterdir() if p.is_file()}
+        sandbox.read_only = ["/home/pi/Configuration"]
+        sandbox.start(wait=False)
+        assert sandbox.wait_exit() == 1
+        assert error_line(sandbox) == (
+            "OSError: [Errno 30] Read-only file system: '%s/%s/Non-Tag-%s.txt'"
+            % (TAGSHEETS_INSIDE, date, date))
+        assert sandbox.tagsheet_files() == {"%s/Non-Tag-%s.txt" % (date, date): earlier}
+        assert {p.name: p.read_bytes() for p in sandbox.config_dir.iterdir() if p.is_file()} == config
+        fault("read-only Configuration directory (tagsheets included)", 1, error_line(sandbox))
+
+    def test_read_only_configuration_ends_the_run_at_the_first_detection(self, sandbox, fault):
+        sandbox.read_only = ["/home/pi/Configuration"]
+        sandbox.writable = [TAGSHEETS_INSIDE]
+        sandbox.start()
+        sandbox.send(radar_sim.encode_frame(150))
+        assert sandbox.wait_exit() == 1
+        assert error_line(sandbox) == (
+            "OSError: [Errno 30] Read-only file system: '/home/pi/Configuration/current_time.txt'")
+        # The row was written before the last-seen time, and stays whole.
+        rows = rows_of(sandbox.tagsheet_files()["%s/Non-Tag-%s.txt" % (today(), today())])
+        assert [distance for _, _, distance in rows] == [b"1.50"]
+        assert last_seen(sandbox) == b" "
+        assert sorted(p.name for p in sandbox.config_dir.iterdir()) == [
+            "Serial.txt", "Tagsheets", "current_time.txt", "range_high.txt", "range_low.txt"]
+        fault("read-only Configuration directory, writable tagsheets", 1, error_line(sandbox))
+
+
+class TestLastSeenFileRemoved:
+    def test_the_next_detection_writes_it_again(self, sandbox, fault):
+        sandbox.start()
+        send_frames(sandbox, 120)
+        (sandbox.config_dir / "current_time.txt").unlink()
+        send_frames(sandbox, 130)
+        rows = rows_of(sandbox.tagsheet_files()["%s/Non-Tag-%s.txt" % (today(), today())])
+        assert last_seen(sandbox) == rows[-1][1]
+        sandbox.insert_stick("STICK")
+        end_run(sandbox)
+        content = sandbox.tagsheet_files()["%s/Non-Tag-%s.txt" % (today(), today())]
+        assert content.endswith(b"1.30\n\nEquipment Stop Time:" + rows[-1][1])
+        assert [distance for _, _, distance in rows_of(content)] == [b"1.20", b"1.30"]
+        fault("last-seen file removed during a run, a detection follows", 1,
+              "nothing: the next detection writes the file again")
+
+    def test_an_end_path_before_any_detection_stops_before_any_command(self, sandbox, fault):
+        sandbox.start()
+        send_frames(sandbox, 120)
+        before = sandbox.tagsheet_files()
+        (sandbox.config_dir / "current_time.txt").unlink()
+        sandbox.insert_stick("STICK")
+        sandbox.send(b"\x00")
+        assert sandbox.wait_exit() == 1
+        assert error_line(sandbox) == ("FileNotFoundError: [Errno 2] No such file or directory: "
+                                       "'/home/pi/Configuration/current_time.txt'")
+        assert [argv[0] for argv in sandbox.sudo_log()] == [b"find", b"mkdir", b"chmod"]
+        assert sandbox.tagsheet_files() == before
+        assert sandbox.buzzer_log()[-1] == "blow"
+        assert not (sandbox.config_dir / "current_time.txt").exists()
+        assert sandbox.stick_files("STICK") == {}
+        fault("last-seen file removed during a run, the stick comes next", 1,
+              error_line(sandbox) + "; nothing is copied, the buzzer stays on")
+
+
+class TestRadarAndMedia:
+    def test_media_directory_removed_mid_run(self, sandbox, fault):
+        sandbox.start()
+        send_frames(sandbox, 110, 120)
+        before = sandbox.tagsheet_files()
+        sandbox.run_inside(["umount", "/media/pi"])
+        sandbox.run_inside(["rmdir", "/media/pi"])
+        sandbox.send(radar_sim.encode_frame(130))
+        assert sandbox.wait_exit() == 1
+        assert error_line(sandbox) == "FileNotFoundError: [Errno 2] No such file or directory: '/media/pi'"
+        assert sandbox.tagsheet_files() == before
+        rows = rows_of(before["%s/Non-Tag-%s.txt" % (today(), today())])
+        assert last_seen(sandbox) == rows[-1][1]
+        fault('"/media/pi" missing', 1, error_line(sandbox))
+
+    def test_radar_device_vanishing_mid_run(self, sandbox, fault):
+        sandbox.start()
+        send_frames(sandbox, 110, 120)
+        before = sandbox.tagsheet_files()
+        sandbox.unplug_radar()
+        assert sandbox.wait_exit() == 1
+        assert error_line(sandbox) == "OSError: [Errno 5] Input/output error"
+        assert sandbox.tagsheet_files() == before
+        assert len(rows_of(before["%s/Non-Tag-%s.txt" % (today(), today())])) == 2
+        fault("radar device vanishing mid-run (pty master closed)", 1, error_line(sandbox))
+
+    def test_frames_decode_again_from_the_second_after_garbage(self, sandbox, fault):
+        """Garbage leans on the bytes that matter: headers 0C 07, markers 55 AA 0A."""
+        rng = random.Random(7)
+        sandbox.start()
+        bursts = 30
+        for burst in range(bursts):
+            garbage = bytes(rng.choice([0x0C, 0x07, 0x55, 0xAA, 0x0A, rng.randrange(256)])
+                            for _ in range(rng.randrange(1, 120)))
+            counts = rng.sample(INSIDE, 4)
+            before = sandbox.tagsheet_files()
+            sandbox.send(garbage + b"".join(radar_sim.encode_frame(count) for count in counts))
+            sandbox.wait_consumed()
+            distances = [line for line in sandbox.console() if line.startswith(b"Distance")]
+            assert distances[-3:] == [b"Distance of object:%.2f" % (c * 0.01) for c in counts[1:]], (
+                "burst %d: %s" % (burst, garbage.hex()))
+            after = sandbox.tagsheet_files()
+            for name, content in before.items():
+                assert after[name].startswith(content)
+            rows_of(after["%s/Non-Tag-%s.txt" % (today(), today())])
+        assert sandbox.running()
+        fault("garbage bytes, then valid frames", bursts,
+              "from the second valid frame on, every distance line is right")
+
+
+KILLS = int(os.environ.get("KESTREL_KILLS", "200"))
+KILL_WINDOW = 1.0  # seconds after the launch in which the kill falls
+
+
+class TestPowerCut:
+    def test_kill_at_random_moments_keeps_whole_records(self, sandbox, fault):
+        seed = int(os.environ.get("KESTREL_KILL_SEED", "0")) or random.randrange(1, 1 << 30)
+        rng = random.Random(seed)
+        stream = b"".join(radar_sim.encode_frame(count) for count in INSIDE)
+        config = {p.name: p.read_bytes() for p in sandbox.config_dir.iterdir() if p.is_file()}
+        tagsheets = {}
+        starts = rows = 0
+        began = time.monotonic()
+        for kill in range(KILLS):
+            stop_time = last_seen(sandbox)
+            sandbox.launch()
+            deadline = time.monotonic() + rng.uniform(0, KILL_WINDOW)
+            sent = 0
+            while time.monotonic() < deadline:
+                if select.select([], [sandbox.master], [], 0.002)[1]:
+                    sent += os.write(sandbox.master, stream[sent % len(stream):][:1300])
+            sandbox.kill()
+
+            files = sandbox.tagsheet_files()
+            context = "kill %d (seed %d)" % (kill, seed)
+            for name, content in tagsheets.items():
+                assert files[name].startswith(content), context
+            for name, content in files.items():
+                added = content[len(tagsheets.get(name, b"")):]
+                found = rows_of(content)
+                if added:
+                    assert added.startswith(b"Equipment Stop Time:" + stop_time), context
+                    starts += 1
+                    rows += len(found) - len(rows_of(tagsheets.get(name, b"")))
+            assert LAST_SEEN.fullmatch(last_seen(sandbox)), context
+            tagsheets = files
+            for name, content in config.items():
+                if name != "current_time.txt":
+                    assert (sandbox.config_dir / name).read_bytes() == content, context
+        seconds = time.monotonic() - began
+        assert starts > KILLS // 4 and rows > KILLS, "too few kills fell inside a run"
+        fault("SIGKILL at random moments, restarted each time", KILLS,
+              "%d kills in %.0f s: %d runs got past their header, %d rows in all; seed %d"
+              % (KILLS, seconds, starts, rows, seed))
+
+
+def stick_path(name):
+    return b"/media/pi/" + name
+
+
+class TestExport:
+    def test_full_stick(self, sandbox, fault):
+        old = sandbox.tagsheets_dir / "01-01-2020"
+        old.mkdir()
+        (old / "Non-Tag-01-01-2020.txt").write_bytes(b"01-01-2020    08-00-00        1.50\n" * 6000)
+        sandbox.start()
+        send_frames(sandbox, 150)
+        before = sandbox.tagsheet_files()
+        sandbox.insert_stick("STICK", size="64k")
+        end_run(sandbox)
+        seen = [line.decode() for line in sandbox.stderr()
+                if b"No space left on device" in line or line.startswith(b"umount:")]
+        assert seen[0].startswith("rsync: [receiver] write failed on")
+        # A part of rsync may still be leaving the stick when umount runs: then
+        # the stick is busy, stays mounted and is not removed.
+        removed = not sandbox.is_mounted(b"/media/pi/STICK")
+        assert (seen[1:] == []) == removed
+        assert [argv[0] for argv in sandbox.sudo_log()[3:]] == (
+            [b"rsync", b"umount"] + [b"rm"] * removed + [b"reboot"])
+        after = sandbox.tagsheet_files()
+        today_file = "%s/Non-Tag-%s.txt" % (today(), today())
+        assert after[today_file] == before[today_file] + b"\nEquipment Stop Time:" + rows_of(
+            before[today_file])[-1][1]
+        assert {k: v for k, v in after.items() if k != today_file} == {
+            k: v for k, v in before.items() if k != today_file}
+        fault("export: stick full", 1, "; ".join(seen) + "; the restart still comes")
+
+    def test_busy_stick_is_not_emptied(self, sandbox, fault):
+        sandbox.start()
+        mount_point = sandbox.insert_stick("STICK")
+        photo = sandbox.inside(mount_point) + b"/holiday.jpg"
+        with open(photo, "wb") as busy:  # an open file keeps the stick busy
+            busy.write(b"JPEG")
+            busy.flush()
+            end_run(sandbox)
+            assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"reboot"]
+            seen = [line.decode() for line in sandbox.stderr() if line.startswith(b"umount:")]
+            assert seen == ["umount: /media/pi/STICK: target is busy."]
+            assert sandbox.is_mounted(mount_point)
+        files = sandbox.stick_files("STICK")
+        assert files["holiday.jpg"] == b"JPEG"
+        assert files["%s/Non-Tag-%s.txt" % (today(), today())] == sandbox.tagsheet_files()[
+            "%s/Non-Tag-%s.txt" % (today(), today())]
+        fault("export: stick busy, the unmount fails", 1, seen[0] + "; no removal, restart")
+
+    def test_stick_pulled_during_the_copy(self, sandbox, fault):
+        # Five years of daily tagsheets make the copy long enough to catch.
+        for day in range(1800):
+            folder = sandbox.tagsheets_dir / ("%02d-01-%04d" % (day % 28 + 1, 2000 + day // 28))
+            folder.mkdir()
+            (folder / ("Non-Tag-%s.txt" % folder.name)).write_bytes(b"x" * 200)
+        before = sandbox.tagsheet_files()
+        sandbox.start()
+        mount_point = sandbox.insert_stick("STICK", size="16m")
+        sandbox.send(b"\x00")
+        stick = sandbox.inside(mount_point)
+        first = stick + b"/01-01-2000/Non-Tag-01-01-2000.txt"  # rsync goes in name order
+        sandbox.wait_until(lambda: os.path.exists(first), 15, "rsync's first file")
+        rsync = [pid for pid in sandbox.pids() if _comm(pid) == "rsync"]
+        assert rsync, "the copy ended before the stick could be pulled"
+        for pid in rsync:
+            os.kill(pid, signal.SIGSTOP)
+        try:
+            copied = sum(len(names) for _, _, names in os.walk(stick))
+            assert 0 < copied < len(before), "not in the middle of the copy"
+            # The platform notices the stick is gone: lazy unmount, mount point removed.
+            sandbox.run_inside([b"umount", b"-l", mount_point])
+            sandbox.run_inside([b"rmdir", mount_point])
+        finally:
+            for pid in rsync:
+                os.kill(pid, signal.SIGCONT)
+        sandbox.wait_for_sudo(b"reboot", timeout=30)
+        assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"rm", b"reboot"]
+        seen = [line.decode() for line in sandbox.stderr() if line.startswith((b"umount:", b"rm:"))]
+        assert sandbox.media_listing() == []
+        after = sandbox.tagsheet_files()
+        today_file = "%s/Non-Tag-%s.txt" % (today(), today())
+        assert {k: v for k, v in after.items() if k != today_file} == before
+        fault("export: stick pulled during the copy", 1,
+              "%s; the restart still comes (pulled after %d of %d files)"
+              % ("; ".join(seen), copied, len(after)))
+
+    def test_listing_names_a_plain_file(self, sandbox, fault):
+        sandbox.start()
+        send_frames(sandbox, 150)
+        before = sandbox.tagsheet_files()
+        (sandbox.media / "notes.txt").write_bytes(b"not a stick")
+        end_run(sandbox)
+        assert sandbox.sudo_log()[3:] == export_argv(b"/media/pi/notes.txt")
+        seen = [line.decode() for line in sandbox.stderr()
+                if line.startswith((b"ERROR:", b"umount:"))]
+        assert seen == ["ERROR: destination must be a directory when copying more than 1 file",
+                        "umount: /media/pi/notes.txt: not mounted."]
+        # The entry goes, so the next start logs again instead of restarting at once.
+        assert sandbox.media_listing() == []
+        today_file = "%s/Non-Tag-%s.txt" % (today(), today())
+        assert sandbox.tagsheet_files()[today_file].startswith(before[today_file])
+        send_frames(sandbox, 160)
+        assert sandbox.console()[-1] == b"Distance of object:1.60"
+        fault("export: the listing names a plain file", 1, "; ".join(seen) + "; the file is removed")
+
+    def test_hostile_mount_names_run_no_injected_command(self, sandbox, fault):
+        sandbox.start()
+        send_frames(sandbox, 150)
+        for done, name in enumerate(HOSTILE_NAMES, 1):
+            sandbox.insert_stick(name)
+            end_run(sandbox, times=done)
+            assert sandbox.sudo_log()[-4:] == export_argv(stick_path(name)), name
+            assert sandbox.stick_files(name) == sandbox.tagsheet_files(), name
+            assert sandbox.media_listing() == [], name
+            # The canary: every injected command would leave a file here.
+            assert os.listdir(sandbox.work) == [], name
+        fault("export: hostile mount names", len(HOSTILE_NAMES),
+              "each name reaches rsync, umount and rm as one path; no injected command ran")
+
+
+def _comm(pid):
+    try:
+        with open("/proc/%d/comm" % pid) as comm:
+            return comm.read().strip()
+    except OSError:
+        return ""
+
+
+# Names a stick could be mounted under. An injected command would create a file
+# in the program's working directory (touch, or a redirection).
+HOSTILE_NAMES = [
+    # blanks
+    b"My Stick", b" lead", b"trail ", b"tab\there",
+    # quotes
+    b"it's", b'say "hi"', b"'", b'"', b"a'b\"c", b"'; touch pwned; '",
+    # substitutions
+    b"$(touch pwned)", b"x$(touch${IFS}pwned)y", b"${IFS}", b"$HOME", b"$((6*7))",
+    b"`touch pwned`", b"a`touch pwned`b",
+    # separators and operators
+    b"x;touch pwned", b";touch pwned;", b"a&touch pwned&", b"a&&touch pwned", b"a|tee pwned",
+    b"a||touch pwned", b"a>pwned", b"<pwned", b"{a,b}", b"#comment", b"!", b"\\",
+    # line ends and control bytes
+    b"line\ntouch pwned", b"\n", b"cr\rlf\n", b"\x1b[31mred", b"\x7f\x01",
+    # leading -
+    b"-rf", b"--help", b"-", b"--",
+    # 255-byte names
+    b"A" * 255, b"\xc3\xa9" * 127 + b"x", b"'" * 255, (b"$(touch pwned);" * 17)[:255],
+    # invalid UTF-8
+    b"\xff\xfe", b"\xc3\x28", b"\x80", b"\xed\xa0\x80", b"caf\xe9",
+    # globs
+    b"*", b"[a-z]", b"~",
+]
