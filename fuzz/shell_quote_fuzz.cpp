@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,12 +40,17 @@ std::string run_shell(const std::string& command, int& status) {
   ::close(out[1]);
   std::string output;
   char buffer[4096];
+  // libFuzzer's time-out alarm interrupts the waits now and then.
   for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) fail("read");
     output.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(out[0]);
-  if (::waitpid(pid, &status, 0) != pid) fail("waitpid");
+  pid_t ended;
+  while ((ended = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (ended != pid) fail("waitpid");
   return output;
 }
 
