@@ -242,18 +242,18 @@ def svg_plot(results, names):
     scale_max = max(60, (int(peak / 10) + 1) * 10)
     y = lambda multiple: top + plot_h * (1 - multiple / scale_max)  # noqa: E731
     colours = {"before": "#b0b0b0", "after": "#2b7bba"}
-    parts = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
+    shapes = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
              'font-family="sans-serif" font-size="12">' % (width, height),
              '<rect width="100%" height="100%" fill="white"/>',
              '<text x="%d" y="18" font-size="14">Bytes per second consumed '
              '(multiple of 11,520 B/s line rate)</text>' % left]
     for multiple in range(0, scale_max + 1, 10):
-        parts.append('<line x1="%d" x2="%d" y1="%.1f" y2="%.1f" stroke="#e0e0e0"/>'
+        shapes.append('<line x1="%d" x2="%d" y1="%.1f" y2="%.1f" stroke="#e0e0e0"/>'
                      % (left, left + plot_w, y(multiple), y(multiple)))
-        parts.append('<text x="%d" y="%.1f" text-anchor="end">%d×</text>'
+        shapes.append('<text x="%d" y="%.1f" text-anchor="end">%d×</text>'
                      % (left - 6, y(multiple) + 4, multiple))
     for goal, label in ((50, "goal outside"), (20, "goal inside")):
-        parts.append('<line x1="%d" x2="%d" y1="%.1f" y2="%.1f" stroke="#d62728" '
+        shapes.append('<line x1="%d" x2="%d" y1="%.1f" y2="%.1f" stroke="#d62728" '
                      'stroke-dasharray="4 3"/><text x="%d" y="%.1f" fill="#d62728">%s %d×</text>'
                      % (left, left + plot_w, y(goal), y(goal), left + plot_w - 110, y(goal) - 4,
                         label, goal))
@@ -263,19 +263,19 @@ def svg_plot(results, names):
         for k, build_name in enumerate(("before", "after")):
             multiple = results[build_name][name]["rate"] / LINE_RATE
             x = left + n * group_w + bar_w / 2 + k * bar_w
-            parts.append('<rect x="%.1f" y="%.1f" width="%.1f" height="%.1f" fill="%s"/>'
+            shapes.append('<rect x="%.1f" y="%.1f" width="%.1f" height="%.1f" fill="%s"/>'
                          % (x, y(multiple), bar_w, y(0) - y(multiple), colours[build_name]))
-            parts.append('<text x="%.1f" y="%.1f" text-anchor="middle">%.1f×</text>'
+            shapes.append('<text x="%.1f" y="%.1f" text-anchor="middle">%.1f×</text>'
                          % (x + bar_w / 2, y(multiple) - 4, multiple))
-        parts.append('<text x="%.1f" y="%d" text-anchor="middle">%s</text>'
+        shapes.append('<text x="%.1f" y="%d" text-anchor="middle">%s</text>'
                      % (left + (n + 0.5) * group_w, top + plot_h + 18, name))
     for k, build_name in enumerate(("before", "after")):
-        parts.append('<rect x="%d" y="%d" width="12" height="12" fill="%s"/>'
+        shapes.append('<rect x="%d" y="%d" width="12" height="12" fill="%s"/>'
                      '<text x="%d" y="%d">%s</text>'
                      % (left + k * 90, height - 22, colours[build_name], left + k * 90 + 16,
                         height - 12, build_name))
-    parts.append("</svg>")
-    return "\n".join(parts) + "\n"
+    shapes.append("</svg>")
+    return "\n".join(shapes) + "\n"
 
 
 def table(results, names):
