@@ -27,19 +27,23 @@ void Collector::file_failed(std::string_view what) {
   std::fprintf(problems_, "%s: %.*s\n", file_.c_str(), static_cast<int>(what.size()), what.data());
 }
 
-Run* Collector::current_run() { return runs_.size() > file_first_run_ ? &runs_.back() : nullptr; }
+RunRecord* Collector::current_run() {
+  return runs_.size() > file_first_run_ ? &runs_.back() : nullptr;
+}
 
-void Collector::header(const Header& header) { runs_.push_back(Run{date_, file_, header, {}, 0}); }
+void Collector::header(const Header& header) {
+  runs_.push_back(RunRecord{date_, file_, header, {}, 0});
+}
 
 void Collector::row(const Row& row, uint64_t line) {
   // Rows before the file's first header belong to no run but are still detections.
-  if (Run* run = current_run()) ++run->rows;
+  if (RunRecord* run = current_run()) ++run->rows;
   detections_.add(row, line);
   summary_.add(row);
 }
 
 void Collector::stop(std::string_view text, uint64_t line) {
-  Run* run = current_run();
+  RunRecord* run = current_run();
   if (run == nullptr) {
     problem(line, "stop line before any header");
   } else if (!run->stop) {

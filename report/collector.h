@@ -32,19 +32,19 @@ class Collector : public RecordSink {
   void stop(std::string_view text, uint64_t line) override;
   void problem(uint64_t line, std::string_view what) override;
 
-  const std::vector<Run>& runs() const { return runs_; }
+  const std::vector<RunRecord>& runs() const { return runs_; }
   uint64_t skipped_lines() const { return skipped_lines_; }
   uint64_t unreadable_files() const { return unreadable_files_; }
 
  private:
-  Run* current_run();
+  RunRecord* current_run();
 
   DetectionsCsv& detections_;
   Summary& summary_;
   std::FILE* problems_;
   uint64_t max_printed_;
   std::string file_, date_;
-  std::vector<Run> runs_;
+  std::vector<RunRecord> runs_;
   size_t file_first_run_ = 0;  // runs_ index of the current file's first run
   uint64_t file_problems_ = 0;
   uint64_t skipped_lines_ = 0;

@@ -16,10 +16,10 @@ std::string csv_field(std::string_view text) {
   return out + '"';
 }
 
-void write_runs_csv(const std::string& path, const std::vector<Run>& runs) {
+void write_runs_csv(const std::string& path, const std::vector<RunRecord>& runs) {
   OutputFile out(path);
   out.write("date,start_time,last_seen_before,stop_text,serial_number,rows,stopped,file,line\n");
-  for (const Run& run : runs) {
+  for (const RunRecord& run : runs) {
     // A line end the serial number file holds is not part of the number.
     std::string_view serial = run.header.serial;
     while (!serial.empty() && (serial.back() == '\n' || serial.back() == '\r'))

@@ -17,7 +17,7 @@ namespace kestrel::report {
 // a last-seen text of one blank stays visible).
 std::string csv_field(std::string_view text);
 
-void write_runs_csv(const std::string& path, const std::vector<Run>& runs);
+void write_runs_csv(const std::string& path, const std::vector<RunRecord>& runs);
 
 // One line per row, written as the rows are read.
 class DetectionsCsv {

@@ -86,11 +86,11 @@ std::string day_section(const DayStats& day) {
 
 std::string cell(std::string_view text) { return "<td>" + escape_xml(text) + "</td>"; }
 
-std::string runs_table(const std::vector<Run>& runs) {
+std::string runs_table(const std::vector<RunRecord>& runs) {
   std::string html =
       "<table><tr><th>date</th><th>start</th><th>last seen before</th><th>stop</th>"
       "<th>serial number</th><th>rows</th><th>tagsheet</th></tr>\n";
-  for (const Run& run : runs) {
+  for (const RunRecord& run : runs) {
     auto start = parse_time(run.header.start_time);
     html += "<tr>" + cell(run.date) + cell(start ? iso_time(*start) : run.header.start_time) +
             cell(run.header.last_seen) + cell(run.stop ? *run.stop : "(no stop line)") +
@@ -103,7 +103,7 @@ std::string runs_table(const std::vector<Run>& runs) {
 }  // namespace
 
 std::string report_html(const std::string& folder, const std::vector<Fact>& facts,
-                        const Summary& summary, const std::vector<Run>& runs) {
+                        const Summary& summary, const std::vector<RunRecord>& runs) {
   std::string html =
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
       "<title>kestrel report</title><style>";

@@ -13,6 +13,6 @@
 namespace kestrel::report {
 
 std::string report_html(const std::string& folder, const std::vector<Fact>& facts,
-                        const Summary& summary, const std::vector<Run>& runs);
+                        const Summary& summary, const std::vector<RunRecord>& runs);
 
 }  // namespace kestrel::report

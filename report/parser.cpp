@@ -123,7 +123,7 @@ void TagsheetParser::header_serial_rest_line(std::string_view text, bool ended) 
 void TagsheetParser::abandon_header(std::string_view text, bool ended) {
   sink_.problem(header_.line, "header cut short");
   state_ = State::body;
-  body_line(text, ended);
+  if (ended) body_line(text, ended);  // else text is the cut end of this header
 }
 
 void TagsheetParser::too_long_line() {

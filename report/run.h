@@ -9,7 +9,7 @@
 
 namespace kestrel::report {
 
-struct Run {
+struct RunRecord {
   std::string date;  // the start date: the tagsheet's date, as ISO 8601 when it is one
   std::string file;  // the tagsheet, relative to the folder read
   Header header;

@@ -11,6 +11,11 @@ bool earlier(const Row& a, const Row& b) {
   return day_a != day_b ? day_a < day_b : a.time.seconds() < b.time.seconds();
 }
 
+// Nearer, or as near and earlier.
+bool closer(const Row& a, const Row& b) {
+  return a.centimetres != b.centimetres ? a.centimetres < b.centimetres : earlier(a, b);
+}
+
 }  // namespace
 
 void Summary::add(const Row& row) {
@@ -32,11 +37,11 @@ void Summary::add(const Row& row) {
   MinuteRange& minute = day.per_minute[row.time.hour * 60 + row.time.minute];
   minute.nearest = std::min(minute.nearest, distance);
   minute.farthest = std::max(minute.farthest, distance);
-  if (row.centimetres < day.closest.centimetres) day.closest = row;
+  if (closer(row, day.closest)) day.closest = row;
 
   if (!first_ || earlier(row, *first_)) first_ = row;
   if (!last_ || earlier(*last_, row)) last_ = row;
-  if (!closest_ || row.centimetres < closest_->centimetres) closest_ = row;
+  if (!closest_ || closer(row, *closest_)) closest_ = row;
 }
 
 }  // namespace kestrel::report
