@@ -9,7 +9,8 @@ namespace kestrel::report {
 namespace {
 
 constexpr double width = 560, height = 220;
-constexpr double left = 52, right = 12, top = 28, bottom = 34;
+constexpr double left = 52, right = 24, top = 28, bottom = 34;
+constexpr double widest_bar = 40, shortest_stroke = 3;
 constexpr double plot_width = width - left - right, plot_height = height - top - bottom;
 constexpr int y_ticks = 4;
 
@@ -97,16 +98,17 @@ std::string bar_chart(std::string_view title, const std::vector<Bar>& bars) {
 
   std::string svg = open_svg(title) + value_axis(top_value, step, 0);
   double slot = plot_width / static_cast<double>(std::max<size_t>(bars.size(), 1));
+  double bar_width = std::clamp(slot * 0.8, 1.0, widest_bar);
   for (size_t i = 0; i < bars.size(); ++i) {
     const Bar& bar = bars[i];
     double x = left + slot * static_cast<double>(i);
     if (!bar.label.empty()) svg += x_label(x + slot / 2, bar.label);
     if (bar.value == 0) continue;
     double bar_height = plot_height * static_cast<double>(bar.value) / top_value;
-    std::string rect = "<rect class=\"bar\" x=\"" + number(x + slot * 0.1) + "\" y=\"" +
-                       number(top + plot_height - bar_height) + "\" width=\"" +
-                       number(std::max(slot * 0.8, 1.0)) + "\" height=\"" + number(bar_height) +
-                       "\"><title>" + escape_xml(bar.tooltip) + "</title></rect>";
+    std::string rect = "<rect class=\"bar\" x=\"" + number(x + (slot - bar_width) / 2) + "\" y=\"" +
+                       number(top + plot_height - bar_height) + "\" width=\"" + number(bar_width) +
+                       "\" height=\"" + number(bar_height) + "\"><title>" +
+                       escape_xml(bar.tooltip) + "</title></rect>";
     svg += bar.link.empty() ? rect : "<a href=\"" + escape_xml(bar.link) + "\">" + rect + "</a>";
   }
   return svg + "</svg>";
@@ -138,14 +140,15 @@ std::string distance_chart(std::string_view title, const std::vector<MinuteRange
   auto y_of = [&](uint32_t centimetres) {
     return top + plot_height * (1 - centimetres / 100.0 / top_value);
   };
-  double stroke = std::max(1.5, plot_width / span);
+  double stroke = std::max(2.5, plot_width / span);
   svg += "<path class=\"range\" stroke-width=\"" + number(stroke) + "\" d=\"";
   for (int minute = first; minute <= last; ++minute) {
     const MinuteRange& range = minutes[minute];
     if (range.empty()) continue;
     double x = left + plot_width * (minute - first_hour * 60 + 0.5) / span;
-    // At least one pixel tall, so a minute with a single distance still shows.
-    double y_near = y_of(range.nearest), y_far = std::min(y_of(range.farthest), y_near - 1);
+    // Never flat, so a minute with a single distance still shows.
+    double y_near = y_of(range.nearest) + shortest_stroke / 2;
+    double y_far = std::min(y_of(range.farthest), y_near - shortest_stroke);
     svg += 'M' + number(x) + ' ' + number(y_near) + 'V' + number(y_far);
   }
   return svg + "\"/></svg>";
