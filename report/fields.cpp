@@ -38,6 +38,17 @@ void append_digits(std::string& out, int value, int width) {
     *it = static_cast<char>('0' + value % 10);
 }
 
+// "first<separator>second<separator>third", the last two with two digits.
+std::string three_numbers(int first, int first_width, char separator, int second, int third) {
+  std::string out;
+  append_digits(out, first, first_width);
+  out += separator;
+  append_digits(out, second, 2);
+  out += separator;
+  append_digits(out, third, 2);
+  return out;
+}
+
 }  // namespace
 
 std::optional<Date> parse_date(std::string_view text) {
@@ -100,24 +111,10 @@ Date next_day(Date date) {
   return Date{date.year + 1, 1, 1};
 }
 
-std::string iso_date(Date date) {
-  std::string out;
-  append_digits(out, date.year, 4);
-  out += '-';
-  append_digits(out, date.month, 2);
-  out += '-';
-  append_digits(out, date.day, 2);
-  return out;
-}
+std::string iso_date(Date date) { return three_numbers(date.year, 4, '-', date.month, date.day); }
 
 std::string iso_time(TimeOfDay time) {
-  std::string out;
-  append_digits(out, time.hour, 2);
-  out += ':';
-  append_digits(out, time.minute, 2);
-  out += ':';
-  append_digits(out, time.second, 2);
-  return out;
+  return three_numbers(time.hour, 2, ':', time.minute, time.second);
 }
 
 std::string distance_text(uint64_t centimetres) {

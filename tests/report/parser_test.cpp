@@ -49,6 +49,16 @@ std::vector<std::string> parse(const std::string& text) {
 
 using Events = std::vector<std::string>;
 
+struct Case {
+  const char* name;
+  std::string text;
+  Events expected;
+};
+
+void expect_events(const std::vector<Case>& cases) {
+  for (const Case& c : cases) EXPECT_EQ(parse(c.text), c.expected) << c.name;
+}
+
 TEST(TagsheetParser, ReadsTheWorkedExampleOfTwoRunsOnOneDay) {
   std::string text = header(" ", "08-00-05", "SN-0042\n") + row("07-12-2026", "08-10-12", "1.25") +
                      row("07-12-2026", "08-10-13", "1.20") + stop_line("08-10-13") +
@@ -60,12 +70,7 @@ TEST(TagsheetParser, ReadsTheWorkedExampleOfTwoRunsOnOneDay) {
 }
 
 TEST(TagsheetParser, ReadsEveryShapeTheLoggerWrites) {
-  struct Case {
-    const char* name;
-    std::string text;
-    Events expected;
-  };
-  std::vector<Case> cases = {
+  expect_events({
       {"serial number without a line end",
        header("", "07-00-00", "SN-7") + row("01-01-2027", "07-00-01", "0.00"),
        {"header@1 last_seen=[] start=[07-00-00] serial=[SN-7]", "row@7 2027-01-01T07:00:01 0.00"}},
@@ -95,18 +100,12 @@ TEST(TagsheetParser, ReadsEveryShapeTheLoggerWrites) {
            header(" ", "10-00-00", "A\nB\n"),
        {"header@1 last_seen=[07-00-01\nmore] start=[09-00-00] serial=[A\nB\n]",
         "stop@11 [09-00-05]", "header@12 last_seen=[ ] start=[10-00-00] serial=[A\nB\n]"}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(parse(c.text), c.expected) << c.name;
+  });
 }
 
 TEST(TagsheetParser, ReportsDamagedLinesWithTheirNumbersAndReadsOn) {
   std::string good_row = row("01-01-2027", "07-00-01", "1.00");
-  struct Case {
-    const char* name;
-    std::string text;
-    Events expected;
-  };
-  std::vector<Case> cases = {
+  expect_events({
       {"a foreign line between rows",
        header(" ", "07-00-00", "S") + "hello\n" + good_row,
        {"header@1 last_seen=[ ] start=[07-00-00] serial=[S]", "problem@7 not a tagsheet record",
@@ -140,8 +139,7 @@ TEST(TagsheetParser, ReportsDamagedLinesWithTheirNumbersAndReadsOn) {
        "01-01-2027    07-00-01        1.5\n01-01-2027    07-00-01         1.50\n",
        {"problem@1 not a tagsheet record", "problem@2 not a tagsheet record",
         "problem@3 not a tagsheet record", "problem@4 not a tagsheet record"}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(parse(c.text), c.expected) << c.name;
+  });
 }
 
 TEST(TagsheetParser, ATooLongLineCutsShortTheHeaderItInterrupts) {
