@@ -24,9 +24,7 @@ void write_runs_csv(const std::string& path, const std::vector<RunRecord>& runs)
     std::string_view serial = run.header.serial;
     while (!serial.empty() && (serial.back() == '\n' || serial.back() == '\r'))
       serial.remove_suffix(1);
-    auto start = parse_time(run.header.start_time);
-    out.write(csv_field(run.date) + ',' +
-              csv_field(start ? iso_time(*start) : run.header.start_time) + ',' +
+    out.write(csv_field(run.date) + ',' + csv_field(run.start_time()) + ',' +
               csv_field(run.header.last_seen) + ',' + csv_field(run.stop.value_or("")) + ',' +
               csv_field(serial) + ',' + std::to_string(run.rows) + ',' + (run.stop ? "yes" : "no") +
               ',' + csv_field(run.file) + ',' + std::to_string(run.header.line) + '\n');

@@ -1,5 +1,6 @@
 #include "report/html.h"
 
+#include <cstdio>
 #include <string_view>
 
 #include "report/fields.h"
@@ -91,10 +92,9 @@ std::string runs_table(const std::vector<RunRecord>& runs) {
       "<table><tr><th>date</th><th>start</th><th>last seen before</th><th>stop</th>"
       "<th>serial number</th><th>rows</th><th>tagsheet</th></tr>\n";
   for (const RunRecord& run : runs) {
-    auto start = parse_time(run.header.start_time);
-    html += "<tr>" + cell(run.date) + cell(start ? iso_time(*start) : run.header.start_time) +
-            cell(run.header.last_seen) + cell(run.stop ? *run.stop : "(no stop line)") +
-            cell(run.header.serial) + "<td class=\"n\">" + std::to_string(run.rows) + "</td>" +
+    html += "<tr>" + cell(run.date) + cell(run.start_time()) + cell(run.header.last_seen) +
+            cell(run.stop ? *run.stop : "(no stop line)") + cell(run.header.serial) +
+            "<td class=\"n\">" + std::to_string(run.rows) + "</td>" +
             cell(run.file + ':' + std::to_string(run.header.line)) + "</tr>\n";
   }
   return html + "</table>\n";

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "report/fields.h"
 #include "report/parser.h"
 
 namespace kestrel::report {
@@ -15,6 +16,12 @@ struct RunRecord {
   Header header;
   std::optional<std::string> stop;  // the stop line's text; none when the run ended without one
   uint64_t rows = 0;                // rows after this header, including any after its stop line
+
+  // HH:MM:SS when the header holds a time of day, else the text as written.
+  std::string start_time() const {
+    auto time = parse_time(header.start_time);
+    return time ? iso_time(*time) : header.start_time;
+  }
 };
 
 }  // namespace kestrel::report
