@@ -4,10 +4,13 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "fakes.h"
 #include "platform/fd.h"
+#include "startup/controller.h"
 
 namespace kestrel {
 namespace {
@@ -98,6 +101,61 @@ TEST(BlockLink, DescriptorFailuresAreLeftToTheLinksOwnOperations) {
   pipe.in.close();
   EXPECT_EQ(link.read_byte(), 'M');
   EXPECT_EQ(after_eof.calls, (std::vector<std::string>{"read"}));
+}
+
+// The whole run with the stream read in blocks through a pipe, against the same
+// run with a link that is polled and read byte by byte: apart from the polls
+// and reads themselves, every effect happens in the same order.
+int stream_fd = -1;
+void end_when_drained() {
+  int queued = 0;
+  if (::ioctl(stream_fd, FIONREAD, &queued) == 0 && queued == 0) throw testing::StreamEnd{};
+}
+
+struct PipePorts : SerialPorts {
+  explicit PipePorts(int fd) : fd(fd) {}
+  std::unique_ptr<RadarLink> open(const std::string&, long) override {
+    return std::make_unique<BlockLink>(fd, unused, end_when_drained);
+  }
+  int fd;
+  MethodsLink unused;
+};
+
+TEST(BlockLink, TheControllerListsOncePerByteAndRunsAsWithAByteByByteLink) {
+  const std::vector<int> frame = {0xAA, 0xAA, 0x0C, 0x07, 0x00, 0x00, 0x01,
+                                  0x2C, 0x00, 0x02, 0xBC, 0x00, 0x55};
+  std::vector<int> stream = frame;
+  stream.push_back(0x00);  // finds the stick
+  stream.insert(stream.end(), frame.begin(), frame.end());
+  const Config config{3.5, 1.0, " ", "SN\n"};
+  auto prepare = [](testing::Fakes& fakes) {
+    fakes.media = {{13, {"STICK"}}, {14, {}}};
+    fakes.content["/home/pi/Configuration/current_time.txt"] = "08-10-13";
+  };
+
+  testing::Fakes byte_by_byte;
+  prepare(byte_by_byte);
+  byte_by_byte.script = stream;
+  EXPECT_THROW(controller(config, byte_by_byte.platform), testing::StreamEnd);
+  testing::Log expected;
+  for (const std::string& event : byte_by_byte.log) {
+    if (event != "poll" && event != "read" && event.rfind("open ", 0) != 0) {
+      expected.push_back(event);
+    }
+  }
+
+  Pipe pipe;
+  for (int byte : stream) pipe.send(std::string(1, static_cast<char>(byte)));
+  stream_fd = pipe.out.get();
+  PipePorts ports(pipe.out.get());
+  testing::Fakes blocks;
+  prepare(blocks);
+  Platform platform{ports, blocks, blocks, blocks, blocks, blocks};
+  EXPECT_THROW(controller(config, platform), testing::StreamEnd);
+  EXPECT_EQ(blocks.log, expected);
+  EXPECT_EQ(std::count(blocks.log.begin(), blocks.log.end(), "list /media/pi"),
+            static_cast<long>(stream.size()));
+  EXPECT_TRUE(ports.unused.calls.empty());
 }
 
 }  // namespace
