@@ -50,6 +50,12 @@ std::string parent_of(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+void rewrite_in_place(const std::string& path, const std::string& text) {
+  Fd fd = open_or_fail(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (!write_all(fd.get(), text)) fail(path);
+  close_or_fail(fd, path);
+}
+
 }  // namespace
 
 std::string PosixFiles::read_text(const std::string& path) {
@@ -84,11 +90,14 @@ void PosixFiles::append(const std::string& path, const std::string& text) {
 }
 
 // Write a temporary file beside the target, then rename it over the target, so
-// a power cut leaves either the old or the new content.
+// a power cut leaves either the old or the new content. Where the directory
+// may not be written but the file may (an installation that opened only the
+// file to the logger's account), the file is rewritten in place instead.
 void PosixFiles::replace(const std::string& path, const std::string& text) {
   const std::string parent = parent_of(path);
   const std::string temporary = parent + "/." + path.substr(path.rfind('/') + 1) + ".tmp";
   Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd.valid() && errno == EACCES) return rewrite_in_place(path, text);
   if (!fd.valid()) fail(path);
   auto discard = [&] {
     int code = errno;

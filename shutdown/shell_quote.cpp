@@ -9,7 +9,8 @@ namespace {
 
 bool is_safe(char c) {
   const auto byte = static_cast<unsigned char>(c);
-  return byte < 0x80 && (std::isalnum(byte) || std::strchr("@%+=:,./_-", c) != nullptr);
+  return byte != 0 && byte < 0x80 &&
+         (std::isalnum(byte) || std::strchr("@%+=:,./_-", c) != nullptr);
 }
 
 }  // namespace

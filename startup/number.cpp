@@ -15,15 +15,16 @@
 namespace kestrel {
 namespace {
 
-// White space as the interpreter strips it around a number: the ASCII
-// separators 0x09-0x0D and 0x1C-0x20, and the Unicode spaces in UTF-8.
+// White space as the interpreter strips it around a number: the ASCII blanks
+// 0x09-0x0D and 0x20 (not the separators 0x1C-0x1F), and the Unicode spaces
+// in UTF-8.
 constexpr std::array<std::string_view, 19> unicode_spaces = {
     "\xc2\x85",     "\xc2\xa0",     "\xe1\x9a\x80", "\xe2\x80\x80", "\xe2\x80\x81",
     "\xe2\x80\x82", "\xe2\x80\x83", "\xe2\x80\x84", "\xe2\x80\x85", "\xe2\x80\x86",
     "\xe2\x80\x87", "\xe2\x80\x88", "\xe2\x80\x89", "\xe2\x80\x8a", "\xe2\x80\xa8",
     "\xe2\x80\xa9", "\xe2\x80\xaf", "\xe2\x81\x9f", "\xe3\x80\x80"};
 
-bool is_ascii_space(char c) { return (c >= 0x09 && c <= 0x0d) || (c >= 0x1c && c <= 0x20); }
+bool is_ascii_space(char c) { return (c >= 0x09 && c <= 0x0d) || c == ' '; }
 
 // Length of the white space at the front of text (0 when there is none).
 std::size_t space_at_front(std::string_view text) {

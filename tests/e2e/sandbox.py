@@ -82,8 +82,9 @@ def _unescape_mountinfo(field):
 class _StreamReader:
     """Collects everything a pipe delivers; waiters are woken on every chunk."""
 
-    def __init__(self, pipe):
+    def __init__(self, pipe, tee=None):
         self.data = bytearray()
+        self.tee = tee
         self.closed = False
         self.changed = threading.Condition()
         self._thread = threading.Thread(target=self._run, args=(pipe,), daemon=True)
@@ -95,6 +96,9 @@ class _StreamReader:
                 with self.changed:
                     self.data += chunk
                     self.changed.notify_all()
+                if self.tee:
+                    self.tee.write(chunk)
+                    self.tee.flush()
         with self.changed:
             self.closed = True
             self.changed.notify_all()
@@ -129,9 +133,10 @@ class Sandbox:
     Before start() the host folders can be changed freely: set_config(),
     self.config_dir, self.tagsheets_dir, self.work, make_leftover_dir(), and
     self.env (extra environment, e.g. KESTREL_BUZZER_FAIL="off").
+    tee: a binary file that gets a live copy of the program's stdout and stderr.
     """
 
-    def __init__(self, config=None, media=True, tagsheets=True, env=None, module=None):
+    def __init__(self, config=None, media=True, tagsheets=True, env=None, module=None, tee=None):
         self.root = Path(tempfile.mkdtemp(prefix="kestrel-e2e-"))
         self.home = self.root / "home"
         self.config_dir = self.home / "Configuration"
@@ -144,6 +149,7 @@ class Sandbox:
         self.media_present = media
         self.env = dict(env or {})
         self.module = Path(module) if module else module_path()
+        self.tee = tee
         self.proc = None
         self.pid1 = None
         self._stdout = self._stderr = None
@@ -229,8 +235,8 @@ class Sandbox:
                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, pass_fds=(info_write,))
         finally:
             os.close(info_write)
-        self._stdout = _StreamReader(self.proc.stdout)
-        self._stderr = _StreamReader(self.proc.stderr)
+        self._stdout = _StreamReader(self.proc.stdout, self.tee)
+        self._stderr = _StreamReader(self.proc.stderr, self.tee)
         try:
             self.pid1 = self._read_info(info_read)["child-pid"]
         finally:
@@ -314,8 +320,9 @@ class Sandbox:
                 raise SandboxError("timed out after %.1fs waiting for %s" % (timeout, what))
             time.sleep(POLL)
 
-    def stop(self):
-        """Kill the sandbox (only the bwrap process started here) and remove its files."""
+    def kill(self):
+        """End the running program like a power cut (only the bwrap process started
+        here); the host folders stay, so the program can be started again."""
         if self.proc is not None:
             if self.proc.poll() is None:
                 self.proc.send_signal(signal.SIGKILL)
@@ -325,6 +332,17 @@ class Sandbox:
         for _, fd in self._sticks.values():
             os.close(fd)
         self._sticks.clear()
+        self.proc = self.pid1 = None
+        self._stdout = self._stderr = None
+
+    def restart(self, **start_options):
+        """A new run on the same files: kill, then start again (sticks are gone)."""
+        self.kill()
+        return self.start(**start_options)
+
+    def stop(self):
+        """Kill the sandbox and remove its files."""
+        self.kill()
         for fd in (self.master, self.slave):
             if fd is not None:
                 os.close(fd)
@@ -392,7 +410,8 @@ class Sandbox:
             time.sleep(POLL)
         time.sleep(settle)
 
-    def _sandbox_pids(self):
+    def pids(self):
+        """Host pids of the processes inside the sandbox, its pid 1 included."""
         pid_ns = os.readlink("/proc/%d/ns/pid" % self.pid1)
         for entry in os.listdir("/proc"):
             if entry.isdigit():
@@ -404,7 +423,7 @@ class Sandbox:
 
     def _serial_is_open(self):
         device = os.fstat(self.slave).st_rdev
-        for pid in self._sandbox_pids():
+        for pid in self.pids():
             try:
                 fds = os.listdir("/proc/%d/fd" % pid)
                 if any(os.stat("/proc/%d/fd/%s" % (pid, fd)).st_rdev == device for fd in fds):
@@ -440,11 +459,8 @@ class Sandbox:
 
     def sudo_log(self):
         """Each command run through sudo, as a list of argument bytes."""
-        path = self.log / "sudo.log"
-        if not path.exists():
-            return []
         return [[arg.encode("utf-8", "surrogateescape") for arg in json.loads(line)]
-                for line in path.read_text("ascii").splitlines()]
+                for line in self._complete_lines("sudo.log")]
 
     def wait_for_sudo(self, command, timeout=TIMEOUT, count=1):
         """Wait until the command (first argument, bytes) was run count times."""
@@ -454,8 +470,12 @@ class Sandbox:
 
     def buzzer_log(self):
         """The buzzer calls so far: "blow" or "off" each."""
-        path = self.log / "buzzer.log"
-        return path.read_text().splitlines() if path.exists() else []
+        return [line.decode() for line in self._complete_lines("buzzer.log")]
+
+    def _complete_lines(self, log_name):
+        """Lines of a log, leaving out a last line still being written."""
+        path = self.log / log_name
+        return path.read_bytes().split(b"\n")[:-1] if path.exists() else []
 
     # -- /media/pi -----------------------------------------------------
 
@@ -471,6 +491,8 @@ class Sandbox:
         """A plain directory under /media/pi, no stick mounted on it."""
         name = _as_bytes(name)
         _check_entry_name(name)
+        if not self.media_present:
+            raise SandboxError("this sandbox has no /media/pi")
         os.mkdir(bytes(self.media) + b"/" + name)
         return b"/media/pi/" + name
 

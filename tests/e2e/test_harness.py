@@ -7,8 +7,10 @@ import time
 import pytest
 
 import radar_sim
-from sandbox import Sandbox
+from sandbox import Sandbox, SandboxError
 
+CAP_SYS_ADMIN = 21
+CAP_SYS_BOOT = 22
 AWKWARD_BYTES = bytes([0x0A, 0x0D, 0x03, 0x11, 0x13, 0x7F, 0x04, 0x1A, 0x1C, 0x00, 0xFF])
 
 ECHO_SERIAL = """
@@ -17,6 +19,13 @@ port = serial.Serial("/dev/serial0", 115200)
 while True:
     sys.stdout.write(port.read().hex() + "\\n")
     sys.stdout.flush()
+"""
+
+SPAWN_STUBBORN_CHILD = """
+import signal, subprocess, time
+subprocess.Popen(["sh", "-c", "trap '' TERM HUP INT; sleep 60"])
+print("child up", flush=True)
+time.sleep(60)
 """
 
 RUN_ARGV_FROM_ENV = """
@@ -32,6 +41,15 @@ def read_exactly(fd, size, timeout=2.0):
     while len(data) < size and select.select([fd], [], [], max(deadline - time.monotonic(), 0))[0]:
         data += os.read(fd, size - len(data))
     return data
+
+
+def is_running(pid):
+    """True for a live process; an exited one may linger as a zombie until reaped."""
+    try:
+        with open("/proc/%d/stat" % pid, "rb") as stat:
+            return stat.read().rsplit(b")", 1)[1].split()[0] not in (b"Z", b"X")
+    except FileNotFoundError:
+        return False
 
 
 class TestPseudoTerminal:
@@ -72,6 +90,13 @@ class TestRecordingSudo:
             self.run_commands(box, [[b"sudo", command.encode(), b"now"], [b"sudo", b"true"]])
             assert box.sudo_log() == [[command.encode(), b"now"], [b"true"]]
             assert not (box.log / "ran").exists()
+
+    def test_commands_in_the_sandbox_lack_the_reboot_capability(self):
+        with Sandbox() as box:
+            self.run_commands(box, [[b"sudo", b"grep", b"CapEff", b"/proc/self/status"]])
+            effective = int(box.console_bytes().split()[-1], 16)
+            assert effective & (1 << CAP_SYS_BOOT) == 0
+            assert effective & (1 << CAP_SYS_ADMIN)  # mount and umount still work inside
 
 
 class TestSticks:
@@ -114,3 +139,39 @@ class TestRadarSimulator:
             assert read_exactly(box.master, len(expected)) == expected
             radar_sim.main(["--port", box.slave_path, "--hex", "AA 55 0A"])
             assert read_exactly(box.master, 3) == b"\xaa\x55\x0a"
+
+
+class TestBuzzer:
+    def test_records_and_echoes_calls(self):
+        with Sandbox(env={"KESTREL_BUZZER_ECHO": "1"}) as box:
+            box.start(wait=False, code="from buzzer import *; pin.buzzer_blow(); pin.buzzer_off()")
+            assert box.wait_exit() == 0
+            assert box.buzzer_log() == ["blow", "off"]
+            assert box.stderr() == [b"[buzzer on]", b"[buzzer off]"]
+
+    def test_named_call_raises_and_is_not_recorded(self):
+        with Sandbox(env={"KESTREL_BUZZER_FAIL": "off"}) as box:
+            box.start(wait=False, code="from buzzer import *; pin.buzzer_blow(); pin.buzzer_off()")
+            assert box.wait_exit() == 1
+            assert box.buzzer_log() == ["blow"]
+            assert box.stderr()[-1] == b"buzzer.BuzzerFault: buzzer_off failed"
+
+
+class TestLifecycle:
+    def test_wait_fails_at_once_when_the_program_has_ended(self):
+        with Sandbox() as box:
+            box.start(wait=False, code="print('bye')")
+            began = time.monotonic()
+            with pytest.raises(SandboxError, match="closed"):
+                box.wait_for_console(rb"never printed", timeout=30)
+            assert time.monotonic() - began < 5
+
+    def test_stop_ends_every_process_inside_and_removes_the_files(self):
+        box = Sandbox()
+        box.start(wait=False, code=SPAWN_STUBBORN_CHILD)
+        box.wait_for_console(rb"child up")
+        inside = list(box.pids())
+        assert len(inside) >= 3  # bwrap's pid 1, the program, its child
+        box.stop()
+        assert not [pid for pid in inside if is_running(pid)]
+        assert not box.root.exists()

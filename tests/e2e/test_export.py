@@ -1,0 +1,170 @@
+"""The end path: stop line, last-seen reset, export to the stick and restart."""
+import re
+import time
+
+import pytest
+
+import radar_sim
+from sandbox import Sandbox
+
+TITLE = b"\n    Date       Time     Distance of Object\n"
+EXPORT_COMMANDS = [b"rsync", b"umount", b"rm", b"reboot"]
+
+
+def today():
+    return time.strftime("%d-%m-%Y")
+
+
+def tagsheet_path(box, date):
+    return box.tagsheets_dir / date / ("Non-Tag-%s.txt" % date)
+
+
+def send_frames(box, *counts):
+    for count in counts:
+        box.send(radar_sim.encode_frame(count))
+    box.wait_consumed()
+
+
+def end_run(box, times=1):
+    """A byte arrives while something is listed under /media/pi."""
+    box.send(b"\x00")
+    box.wait_for_sudo(b"reboot", timeout=15, count=times)
+    box.wait_consumed()
+
+
+def export_argv(mount_point):
+    return [[b"rsync", b"-avx", b"/home/pi/Configuration/Tagsheets/", mount_point],
+            [b"umount", mount_point],
+            [b"rm", b"-r", mount_point],
+            [b"reboot"]]
+
+
+def header(stop_time, start_time, serial=b"SN-0042\n"):
+    return (b"Equipment Stop Time:" + stop_time + b"\n\n\nEquipment Start Time:" + start_time
+            + b"\nSerial No:" + serial + TITLE)
+
+
+def row(date, time_text, distance):
+    return date + b"    " + time_text + b"        " + distance + b"\n"
+
+
+class TestEndPath:
+    def test_stick_inserted_mid_stream(self, sandbox):
+        sandbox.start()
+        send_frames(sandbox, 200)
+        sandbox.insert_stick("STICK")
+        end_run(sandbox)
+
+        assert sandbox.sudo_log()[3:] == export_argv(b"/media/pi/STICK")
+        board = {str(p.relative_to(sandbox.tagsheets_dir)): p.read_bytes()
+                 for p in sandbox.tagsheets_dir.rglob("*") if p.is_file()}
+        assert sandbox.stick_files("STICK") == board
+        content = tagsheet_path(sandbox, today()).read_bytes()
+        detection_time = re.findall(rb"    (\d\d-\d\d-\d\d)        2\.00\n", content)[0]
+        assert content.endswith(b"2.00\n\nEquipment Stop Time:" + detection_time)
+        assert (sandbox.config_dir / "current_time.txt").read_bytes() == b" "
+        assert sandbox.media_listing() == []
+        # The stick sounds the buzzer until the wait before the restart is over.
+        assert sandbox.buzzer_log() == ["blow", "blow", "off"]
+        console = sandbox.console()
+        assert console.index(b"Distance of object:2.00") < console.index(b"sending incremental file list")
+
+    def test_the_loop_goes_on_after_the_restart_command(self, sandbox):
+        sandbox.start()
+        sandbox.insert_stick("STICK")
+        end_run(sandbox)
+        send_frames(sandbox, 150)
+        content = tagsheet_path(sandbox, today()).read_bytes()
+        assert re.search(rb"\nEquipment Stop Time: \d\d-\d\d-\d{4}    (\d\d-\d\d-\d\d)        1\.50\n$",
+                         content)
+        assert (sandbox.config_dir / "current_time.txt").read_bytes() != b" "
+
+    def test_stick_present_at_start_ends_the_run_at_the_first_byte(self, sandbox):
+        sandbox.make_leftover_dir("STICK")
+        sandbox.start()
+        sandbox.send(radar_sim.encode_frame(200)[:1])
+        sandbox.wait_for_sudo(b"reboot", timeout=15)
+        assert not any(line.startswith(b"Distance") for line in sandbox.console())
+        assert tagsheet_path(sandbox, today()).read_bytes().endswith(TITLE + b"\nEquipment Stop Time: ")
+
+    def test_a_stick_that_stays_listed_ends_every_pass(self, sandbox):
+        sandbox.env["KESTREL_SUDO_FAIL"] = "umount"
+        sandbox.start()
+        sandbox.insert_stick("STICK")
+        end_run(sandbox)
+        end_run(sandbox, times=2)
+        content = tagsheet_path(sandbox, today()).read_bytes()
+        assert content.endswith(TITLE + b"\nEquipment Stop Time: \nEquipment Stop Time: ")
+
+    def test_only_the_first_listed_entry_is_used(self, sandbox):
+        sandbox.start()
+        sandbox.insert_stick("ONE")
+        sandbox.insert_stick("TWO")
+        first = sandbox.media_listing()[0]
+        end_run(sandbox)
+        assert sandbox.sudo_log()[3][3] == b"/media/pi/" + first
+
+    def test_worked_example_of_two_runs(self, sandbox):
+        sandbox.start()
+        send_frames(sandbox, 125, 120)
+        sandbox.insert_stick("STICK")
+        end_run(sandbox)
+        sandbox.restart()
+
+        content = tagsheet_path(sandbox, today()).read_bytes()
+        date = today().encode()
+        starts = re.findall(rb"Equipment Start Time:(\d\d-\d\d-\d\d)", content)
+        detections = re.findall(rb"    (\d\d-\d\d-\d\d)        \d\.\d\d\n", content)
+        assert len(starts) == 2 and len(detections) == 2
+        expected = (header(b" ", starts[0])
+                    + row(date, detections[0], b"1.25") + row(date, detections[1], b"1.20")
+                    + b"\nEquipment Stop Time:" + detections[1]
+                    + header(b" ", starts[1]))
+        assert content == expected
+
+
+# An injected command would create "pwned" in the program's working directory.
+HOSTILE_NAMES = [
+    b"My Stick", b"x;touch pwned", b"$(touch pwned)", b"`touch pwned`", b"it's",
+    b'say "hi"', b"-rf", b"a&touch pwned&", b"a|tee pwned", b"line\ntouch pwned",
+    b"caf\xc3\xa9", b"\xff\xfe", b"*", b"'",
+]
+
+
+class TestMends:
+    @pytest.mark.parametrize("name", HOSTILE_NAMES, ids=repr)
+    def test_mount_names_reach_the_commands_as_one_path(self, sandbox, name):
+        sandbox.start()
+        send_frames(sandbox, 200)
+        sandbox.insert_stick(name)
+        end_run(sandbox)
+        assert sandbox.sudo_log()[3:] == export_argv(b"/media/pi/" + name)
+        assert list(sandbox.stick_files(name)) == ["%s/Non-Tag-%s.txt" % (today(), today())]
+        assert not (sandbox.work / "pwned").exists()
+        assert sandbox.media_listing() == []
+
+    def test_a_stick_that_did_not_unmount_keeps_its_files(self, sandbox):
+        sandbox.env["KESTREL_SUDO_FAIL"] = "umount"
+        sandbox.start()
+        mount_point = sandbox.insert_stick("STICK")
+        with open(sandbox.inside(mount_point) + b"/holiday.jpg", "wb") as photo:
+            photo.write(b"JPEG")
+        end_run(sandbox)
+        assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"reboot"]
+        assert sandbox.stick_files("STICK")["holiday.jpg"] == b"JPEG"
+        assert sandbox.is_mounted(mount_point)
+
+    def test_a_leftover_directory_is_removed_with_what_it_holds(self, sandbox):
+        sandbox.start()
+        sandbox.make_leftover_dir("OLD")
+        end_run(sandbox)
+        assert [argv[0] for argv in sandbox.sudo_log()[3:]] == EXPORT_COMMANDS
+        assert sandbox.media_listing() == []
+
+    def test_the_removal_names_only_the_mount_point(self, sandbox):
+        (sandbox.work / "theDir").mkdir()
+        (sandbox.work / "theDir" / "keep.txt").write_text("mine")
+        sandbox.start()
+        sandbox.insert_stick("STICK")
+        end_run(sandbox)
+        assert (sandbox.work / "theDir" / "keep.txt").read_text() == "mine"

@@ -1,0 +1,155 @@
+#include "startup/controller.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "fakes.h"
+#include "radar/detection.h"
+#include "radar/distance.h"
+#include "startup/number.h"
+
+namespace kestrel {
+namespace {
+
+using testing::Fakes;
+using testing::idle;
+using testing::Log;
+using testing::StreamEnd;
+
+const std::string sheet = "/home/pi/Configuration/Tagsheets/07-12-2026/Non-Tag-07-12-2026.txt";
+const std::string last_seen = "/home/pi/Configuration/current_time.txt";
+const Config config{5.0, 1.0, "08-10-13", "SN-0042\n"};
+const std::vector<int> frame300 = {0xAA, 0xAA, 0x0C, 0x07, 0x00, 0x00, 0x01,
+                                   0x2C, 0x00, 0x02, 0xBC, 0x00, 0x55};
+
+void run(Fakes& fakes) { EXPECT_THROW(controller(config, fakes.platform), StreamEnd); }
+
+TEST(Controller, StartsInOrderAndPollsRightAfterTheHeader) {
+  Fakes fakes;
+  run(fakes);
+  EXPECT_EQ(fakes.log,
+            (Log{"now", "open /dev/serial0 115200",
+                 "capture sudo find /home/pi/Configuration/Tagsheets -name \"07-12-2026\" ",
+                 "print b''", "run sudo mkdir /home/pi/Configuration/Tagsheets/07-12-2026",
+                 "run sudo chmod a+r+w /home/pi/Configuration/Tagsheets/07-12-2026",
+                 "append " + sheet +
+                     " Equipment Stop Time:08-10-13\n\n\nEquipment Start Time:08-00-05\n"
+                     "Serial No:SN-0042\n\n    Date       Time     Distance of Object\n",
+                 "poll"}));
+}
+
+TEST(Controller, ListsMediaOncePerReceivedByteAndNeverWhileIdle) {
+  Fakes fakes;
+  fakes.captured = "/x/07-12-2026\n";
+  fakes.script = {idle, idle, 0x01, idle, 0x02};
+  run(fakes);
+  EXPECT_EQ(fakes.log[3], "print b'/x/07-12-2026\\n'");
+  EXPECT_EQ(fakes.since("poll"), (Log{"poll", "poll", "poll", "list /media/pi", "read", "poll",
+                                      "poll", "list /media/pi", "read", "poll"}));
+}
+
+// A stick drops the byte that found it and runs the end path; then the loop
+// goes on assembling and logging frames. The first name listed is used, and the
+// mount point is removed only once it is no longer mounted.
+TEST(Controller, StickRunsTheEndPathThenPollingGoesOn) {
+  for (bool still_mounted : {false, true}) {
+    SCOPED_TRACE(still_mounted);
+    Fakes fakes;
+    fakes.media = {{13, {"STICK", "OTHER"}}, {14, {}}};
+    if (still_mounted) fakes.mounts.insert("/media/pi/STICK");
+    fakes.script = frame300;
+    fakes.script.insert(fakes.script.end(), {0x55, 0x55});
+    fakes.stamps = {{"07-12-2026", "23-59-59"}, {"08-12-2026", "00-00-09"}};
+    run(fakes);
+    const Log detection = {"print Distance of object:3.00",
+                           "blow",
+                           "now",
+                           "append " + sheet + " 08-12-2026    00-00-09        3.00\n",
+                           "replace " + last_seen + " 00-00-09",
+                           "poll",
+                           "list /media/pi",
+                           "read"};
+    Log expected = detection;
+    expected.insert(
+        expected.end(),
+        {"blow", "read_text " + last_seen, "append " + sheet + " \nEquipment Stop Time:00-00-09",
+         "replace " + last_seen + "  ",
+         "run sudo rsync -avx /home/pi/Configuration/Tagsheets/ /media/pi/STICK",
+         "run sudo umount /media/pi/STICK", "is_mount_point /media/pi/STICK"});
+    if (!still_mounted) expected.push_back("run sudo rm -r /media/pi/STICK");
+    expected.insert(expected.end(),
+                    {"sleep 3.000000", "off", "run sudo reboot", "poll", "list /media/pi", "read"});
+    expected.insert(expected.end(), detection.begin(), detection.end() - 2);
+    EXPECT_EQ(fakes.since("print Distance of object:3.00"), expected);
+  }
+}
+
+TEST(Controller, EveryByteRestartsAgainWhileAStickStaysListed) {
+  Fakes fakes;
+  fakes.content[last_seen] = " ";
+  fakes.media = {{0, {"STICK"}}};
+  fakes.script = frame300;
+  run(fakes);
+  EXPECT_EQ(std::count(fakes.log.begin(), fakes.log.end(), "run sudo reboot"), 13);
+  EXPECT_EQ(std::count(fakes.log.begin(), fakes.log.end(), "off"), 13);
+}
+
+TEST(Controller, RejectedFrameSilencesTheBuzzerWithoutALine) {
+  Fakes fakes;
+  fakes.script = {0x55};
+  run(fakes);
+  EXPECT_EQ(fakes.since("read"), (Log{"read", "off", "poll"}));
+}
+
+TEST(Controller, FailingSearchEndsTheRunBeforeAnythingIsPrintedOrMade) {
+  Fakes fakes;
+  fakes.capture_status = 1;
+  EXPECT_THROW(controller(config, fakes.platform), CalledProcessError);
+  EXPECT_EQ(fakes.log.back(),
+            "capture sudo find /home/pi/Configuration/Tagsheets -name \"07-12-2026\" ");
+}
+
+TEST(Controller, FileFailuresEndTheRunAtOnce) {
+  for (const std::string& failing :
+       {"append " + sheet, "read_text " + last_seen, "replace " + last_seen}) {
+    SCOPED_TRACE(failing);
+    Fakes fakes;
+    fakes.content[last_seen] = " ";
+    fakes.failing.insert(failing);
+    fakes.script = frame300;  // a detection, then a stick
+    fakes.script.push_back(0x01);
+    fakes.media = {{13, {"STICK"}}};
+    EXPECT_THROW(controller(config, fakes.platform), OsError);
+    EXPECT_EQ(fakes.log.back().substr(0, failing.size()), failing);
+  }
+}
+
+TEST(Detection, WindowIsStrictOnTheExactDistance) {
+  const double nan = std::nan("");
+  const double low57 = convert_number("0.57\n");
+  auto logged = [](const std::string& text) {
+    return Log{"blow", "now", "append w 07-12-2026    08-00-05        " + text + "\n",
+               "replace " + last_seen + " 08-00-05"};
+  };
+  struct Case {
+    double low, high;
+    unsigned count;
+    Log effects;
+  };
+  for (const Case& c :
+       {Case{1.0, 5.0, 300, logged("3.00")}, Case{3.0, 5.0, 300, {"off"}},
+        Case{1.0, 3.0, 300, {"off"}}, Case{3.0, 3.0, 300, {"off"}}, Case{5.0, 1.0, 300, {"off"}},
+        Case{low57, 1.0, 57, logged("0.57")}, Case{0.0, low57, 57, {"off"}},
+        Case{nan, 5.0, 300, {}}, Case{1.0, nan, 300, {}}}) {
+    SCOPED_TRACE(::testing::Message() << c.low << " < " << c.count << " < " << c.high);
+    Fakes fakes;
+    const double dist = distance_of(c.count);
+    detection_step(dist, distance_text(dist), Window{c.low, c.high}, "w", fakes.platform);
+    EXPECT_EQ(fakes.log, c.effects);
+  }
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,122 @@
+// Fakes of the platform ports. Every call lands in one ordered event log, so a
+// test can check the order of effects across ports.
+#pragma once
+
+#include <algorithm>
+#include <cerrno>
+#include <deque>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/ports.h"
+
+namespace kestrel::testing {
+
+using Log = std::vector<std::string>;
+
+struct StreamEnd {};      // thrown by the radar when its script is used up
+constexpr int idle = -1;  // in a script: one poll that finds no byte waiting
+
+class FakeRadar : public RadarLink {
+ public:
+  FakeRadar(Log& log, const std::vector<int>& script)
+      : log_(log), script_(script.begin(), script.end()) {}
+  bool byte_waiting() override {
+    log_.push_back("poll");
+    if (script_.empty()) throw StreamEnd{};
+    if (script_.front() != idle) return true;
+    script_.pop_front();
+    return false;
+  }
+  std::uint8_t read_byte() override {
+    log_.push_back("read");
+    const int byte = script_.front();
+    script_.pop_front();
+    return static_cast<std::uint8_t>(byte);
+  }
+
+ private:
+  Log& log_;
+  std::deque<int> script_;
+};
+
+// All the other ports in one object. Files live in `content`; the listing of
+// /media/pi taken for received byte k (from 0) is media[j] for the greatest
+// j <= k, empty before the first; `mounts` answers is_mount_point; an
+// operation named in `failing` ("append PATH", ...) throws.
+struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files {
+  std::unique_ptr<RadarLink> open(const std::string& device, long baud) override {
+    log.push_back("open " + device + " " + std::to_string(baud));
+    return std::make_unique<FakeRadar>(log, script);
+  }
+  void blow() override { log.push_back("blow"); }
+  void off() override { log.push_back("off"); }
+  void print_line(const std::string& text) override { log.push_back("print " + text); }
+  int run(const std::string& command) override {
+    log.push_back("run " + command);
+    return 1;  // statuses are ignored
+  }
+  std::string capture(const std::string& command) override {
+    log.push_back("capture " + command);
+    if (capture_status != 0) throw CalledProcessError(capture_status, command, captured);
+    return captured;
+  }
+  Stamp now() override {  // the stamps in order, the last one repeated
+    log.push_back("now");
+    Stamp stamp = stamps.front();
+    if (stamps.size() > 1) stamps.pop_front();
+    return stamp;
+  }
+  void sleep(double seconds) override { log.push_back("sleep " + std::to_string(seconds)); }
+  std::string read_text(const std::string& path) override {
+    touch("read_text " + path, "read_text " + path);
+    if (!content.count(path)) throw OsError(ENOENT, path);
+    return content[path];
+  }
+  void append(const std::string& path, const std::string& text) override {
+    touch("append " + path + " " + text, "append " + path);
+    content[path] += text;
+  }
+  void replace(const std::string& path, const std::string& text) override {
+    touch("replace " + path + " " + text, "replace " + path);
+    content[path] = text;
+  }
+  std::vector<std::string> list(const std::string& directory) override {
+    log.push_back("list " + directory);
+    auto change = media.upper_bound(listings++);
+    return change == media.begin() ? std::vector<std::string>{} : std::prev(change)->second;
+  }
+  bool is_mount_point(const std::string& path) override {
+    log.push_back("is_mount_point " + path);
+    return mounts.count(path) != 0;
+  }
+
+  // The events from the first one equal to `from` on.
+  Log since(const std::string& from) const {
+    auto first = std::find(log.begin(), log.end(), from);
+    return Log(first, log.end());
+  }
+
+  Log log;
+  std::vector<int> script;
+  std::string captured;
+  int capture_status = 0;
+  std::deque<Stamp> stamps{{"07-12-2026", "08-00-05"}};
+  std::map<std::string, std::string> content;
+  std::map<std::size_t, std::vector<std::string>> media;
+  std::set<std::string> mounts, failing;
+  Platform platform{*this, *this, *this, *this, *this, *this};
+
+ private:
+  void touch(const std::string& event, const std::string& operation) {
+    log.push_back(event);
+    if (failing.count(operation)) throw OsError(EIO, operation);
+  }
+  std::size_t listings = 0;
+};
+
+}  // namespace kestrel::testing

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <fstream>
+
+#include "platform/errors.h"
+#include "platform/posix_clock.h"
+#include "platform/posix_files.h"
+#include "platform/posix_shell.h"
+#include "support.h"
+
+namespace kestrel {
+namespace {
+
+using testing::TempDir;
+using Names = std::vector<std::string>;
+
+std::string read_raw(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(PosixFiles, ReadsWithUniversalLineEnds) {
+  TempDir dir;
+  std::ofstream(dir / "f", std::ios::binary) << "a\r\nb\rc\n\r\r\nd\r";
+  EXPECT_EQ(PosixFiles().read_text(dir / "f"), "a\nb\nc\n\n\nd\n");
+}
+
+TEST(PosixFiles, MissingPathsFailWithErrnoAndPath) {
+  TempDir dir;
+  PosixFiles files;
+  const std::string missing = dir / "missing";
+  for (auto operation : {+[](Files&f, const std::string&p) { f.read_text(p); },
+                         +[](Files&f, const std::string&p) { f.list(p); }}) {
+    try {
+      operation(files, missing);
+      ADD_FAILURE() << "no failure";
+    } catch (const OsError& error) {
+      EXPECT_EQ(error.code, ENOENT);
+      EXPECT_EQ(error.filename, missing);
+    }
+  }
+}
+
+TEST(PosixFiles, AppendCreatesThenAppendsAndListSkipsDots) {
+  TempDir dir;
+  PosixFiles files;
+  files.append(dir / "sheet", "one\r\n");
+  files.append(dir / "sheet", "two");
+  EXPECT_EQ(read_raw(dir / "sheet"), "one\r\ntwo");
+  EXPECT_EQ(files.list(dir.path), Names{"sheet"});
+}
+
+TEST(PosixFiles, ReplaceSwapsInANewFileWithTheOldMode) {
+  TempDir dir;
+  PosixFiles files;
+  const std::string path = dir / "time";
+  files.replace(path, "first");
+  ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
+  struct stat before {
+  }, after{};
+  ::stat(path.c_str(), &before);
+  files.replace(path, " ");
+  ::stat(path.c_str(), &after);
+  EXPECT_EQ(read_raw(path), " ");
+  EXPECT_EQ(after.st_mode & 07777, 0604u);
+  EXPECT_NE(after.st_ino, before.st_ino);
+  EXPECT_EQ(files.list(dir.path), Names{"time"});  // no temporary file left
+}
+
+TEST(PosixFiles, MountPoints) {
+  TempDir dir;
+  PosixFiles files;
+  EXPECT_FALSE(files.is_mount_point(dir.path));
+  EXPECT_FALSE(files.is_mount_point(dir / "missing"));
+  EXPECT_TRUE(files.is_mount_point("/proc"));
+}
+
+TEST(PosixShell, RunReturnsTheStatusAndCaptureTheExactOutput) {
+  PosixShell shell;
+  EXPECT_EQ(shell.run("exit 3"), 3);
+  EXPECT_EQ(shell.run("kill -TERM $$"), -15);
+  EXPECT_EQ(shell.capture("printf 'a\\0b\\n\\r'; echo to-stderr >&2"), std::string("a\0b\n\r", 5));
+}
+
+TEST(PosixShell, NonZeroCaptureFailsWithStatusAndCommand) {
+  for (const auto& [command, status] :
+       {std::pair{std::string("echo partial; exit 2"), 2}, {"kill -KILL $$", -9}}) {
+    try {
+      PosixShell().capture(command);
+      ADD_FAILURE() << command;
+    } catch (const CalledProcessError& error) {
+      EXPECT_EQ(error.returncode, status);
+      EXPECT_EQ(error.cmd, command);
+    }
+  }
+}
+
+TEST(PosixClock, LocalStampsInTheZone) {
+  struct Case {
+    const char* zone;
+    long long seconds;
+    Names stamp;
+  };
+  for (const Case& c : {Case{"UTC0", 0, {"01-01-1970", "00-00-00"}},
+                        Case{"UTC0", 4102444800, {"01-01-2100", "00-00-00"}},
+                        Case{"UTC0", 1796687999, {"07-12-2026", "23-59-59"}},
+                        Case{"CET-1", 0, {"01-01-1970", "01-00-00"}},
+                        Case{"EST5", 0, {"31-12-1969", "19-00-00"}}}) {
+    ::setenv("TZ", c.zone, 1);
+    ::tzset();
+    const Stamp stamp = local_stamp(c.seconds);
+    EXPECT_EQ((Names{stamp.date, stamp.time}), c.stamp) << c.zone << " " << c.seconds;
+  }
+  ::unsetenv("TZ");
+  ::tzset();
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,52 @@
+// Temporary directories, and reference answers from Debian's Python.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kestrel::testing {
+
+// A fresh directory under the system temp dir, removed with all it holds.
+struct TempDir {
+  TempDir() {
+    std::string pattern = std::filesystem::temp_directory_path() / "kestrel-unit-XXXXXX";
+    path = ::mkdtemp(pattern.data()) ? pattern : throw std::runtime_error("mkdtemp");
+  }
+  ~TempDir() { std::filesystem::remove_all(path); }
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+  std::string path;
+};
+
+inline std::string hex_of(const std::string& bytes) {
+  std::string hex;
+  for (unsigned char c : bytes) hex += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
+  return hex;
+}
+
+// Runs `script` in /usr/bin/python3 with the inputs hex-encoded one per line
+// on its standard input; its output lines, or nullopt without that Python.
+inline std::optional<std::vector<std::string>> python_lines(
+    const std::string& script, const std::vector<std::string>& inputs) {
+  if (::access("/usr/bin/python3", X_OK) != 0) return std::nullopt;
+  TempDir dir;
+  std::ofstream(dir / "script.py") << script;
+  std::ofstream input(dir / "input");
+  for (const std::string& item : inputs) input << hex_of(item) << '\n';
+  input.close();
+  const std::string command = "/usr/bin/python3 -I " + (dir / "script.py") + " <" + (dir / "input");
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::vector<std::string> lines(1);
+  for (int c; (c = std::fgetc(pipe)) != EOF;) c == '\n' ? lines.emplace_back() : lines.back() += c;
+  lines.pop_back();
+  if (::pclose(pipe) != 0) lines.push_back("python failed");
+  return lines;
+}
+
+}  // namespace kestrel::testing
