@@ -24,10 +24,6 @@ TEST(ParseConfig, ReadsKeysBetweenCommentsBlanksAndCrLf) {
   EXPECT_TRUE(config.active_low);
 }
 
-TEST(ParseConfig, LaterSettingsWin) {
-  EXPECT_EQ(parse_config("line = GPIO5\nline = GPIO6\n", "c").line, "GPIO6");
-}
-
 TEST(ParseConfig, AcceptsEveryFlagSpelling) {
   for (const char* yes : {"yes", "true", "on", "1"}) {
     EXPECT_TRUE(parse_config(std::string("active_low = ") + yes, "c").active_low) << yes;

@@ -8,8 +8,6 @@
 
 namespace buzzer {
 
-FakeGpio::~FakeGpio() = default;
-
 std::vector<std::string> FakeGpio::chips() {
   std::vector<std::string> paths;
   for (const auto& chip : chips_) paths.push_back(chip.path);

@@ -28,7 +28,6 @@ class FakeGpio : public GpioDevices {
   };
 
   explicit FakeGpio(std::vector<Chip> chips) : chips_(std::move(chips)) {}
-  ~FakeGpio() override;
 
   std::vector<std::string> chips() override;
   int open(const std::string& path) override;
