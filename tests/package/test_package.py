@@ -14,6 +14,7 @@ from scratch_root import ScratchRoot
 CONFIG = "/home/pi/Configuration"
 PACKAGE_FILES = {
     "/usr/bin/kestrel": 0o755,
+    "/usr/bin/kestrel-report": 0o755,
     "/usr/libexec/kestrel/kestrel-usb-mount": 0o755,
     "/usr/lib/python3/dist-packages/kestrel.abi3.so": 0o644,
     "/usr/lib/python3/dist-packages/buzzer.abi3.so": 0o644,
@@ -21,6 +22,7 @@ PACKAGE_FILES = {
     "/lib/udev/rules.d/90-kestrel.rules": 0o644,
     "/etc/kestrel/buzzer.conf": 0o644,
     "/usr/share/man/man1/kestrel.1.gz": 0o644,
+    "/usr/share/man/man1/kestrel-report.1.gz": 0o644,
     "/usr/share/doc/kestrel/changelog.gz": 0o644,
     "/usr/share/doc/kestrel/copyright": 0o644,
 }
