@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
 #include "platform/errors.h"
 #include "platform/fd.h"
@@ -110,19 +109,24 @@ void PosixFiles::replace(const std::string& path, const std::string& text) {
   if (::rename(temporary.c_str(), path.c_str()) != 0) discard();
 }
 
+// Straight getdents64 on a fresh descriptor into a buffer on the stack: the
+// path is looked up anew every time (a removed or replaced directory is
+// noticed), and an empty directory costs no allocation.
 std::vector<std::string> PosixFiles::list(const std::string& directory) {
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.c_str()), ::closedir);
-  if (!dir) fail(directory);
+  Fd fd = open_or_fail(directory, O_RDONLY | O_DIRECTORY);
   std::vector<std::string> names;
+  alignas(dirent64) char buffer[8192];
   for (;;) {
-    errno = 0;
-    const dirent* entry = ::readdir(dir.get());
-    if (entry == nullptr) {
-      if (errno != 0) fail(directory);
-      break;
+    const ssize_t got = ::getdents64(fd.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) fail(directory);
+    if (got == 0) break;
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+      names.emplace_back(entry->d_name);
     }
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    names.emplace_back(entry->d_name);
   }
   return names;
 }

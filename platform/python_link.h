@@ -6,7 +6,9 @@
 namespace kestrel {
 
 // Opens the radar link with the module's global `serial` (pyserial):
-// serial.Serial(device, baud).
+// serial.Serial(device, baud). When that is pyserial's own POSIX class, the
+// link is read through its descriptor (BlockLink); any other link object is
+// used through its inWaiting() and read() methods (PythonLink).
 class PythonSerialPorts : public SerialPorts {
  public:
   explicit PythonSerialPorts(PyObject* globals) : globals_(PyRef::borrow(globals)) {}
@@ -17,7 +19,8 @@ class PythonSerialPorts : public SerialPorts {
 };
 
 // A link object used through its inWaiting() and read() methods. Pending
-// signals (Ctrl-C) are checked at every poll, so the busy poll can be stopped.
+// signals (Ctrl-C) are checked at every poll, so the busy poll can be stopped;
+// a poll that finds nothing yields the processor once.
 class PythonLink : public RadarLink {
  public:
   explicit PythonLink(PyRef serial);

@@ -29,10 +29,10 @@ PyRef public_names(PyObject* source) {
   }
   PyRef keys = checked(PyDict_Keys(PyModule_GetDict(source)));
   PyRef names = checked(PyList_New(0));
+  PyRef underscore = checked(PyUnicode_FromString("_"));
   const Py_ssize_t count = PyList_Size(keys.get());
   for (Py_ssize_t k = 0; k < count; ++k) {
     PyObject* name = PyList_GetItem(keys.get(), k);
-    PyRef underscore = checked(PyUnicode_FromString("_"));
     const Py_ssize_t private_name = PyUnicode_Tailmatch(name, underscore.get(), 0, 1, -1);
     checked_status(static_cast<int>(private_name));
     if (private_name == 0) checked_status(PyList_Append(names.get(), name));

@@ -1,4 +1,4 @@
-"""The built module imports only what the 3.5 stable ABI offers."""
+"""The built modules import only what the 3.5 stable ABI offers."""
 
 import pathlib
 import re
@@ -8,7 +8,7 @@ import sysconfig
 import pytest
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
-MODULE = REPO / "build" / "kestrel.abi3.so"
+MODULES = ["kestrel", "buzzer"]
 
 
 def imported_python_symbols(module):
@@ -27,11 +27,12 @@ def limited_api_names():
     return set(re.findall(r"\b_?Py[A-Za-z0-9_]*\b", out))
 
 
-@pytest.fixture(scope="module")
-def module():
-    if not MODULE.exists():
-        pytest.fail(f"{MODULE} is not built")
-    return MODULE
+@pytest.fixture(scope="module", params=MODULES)
+def module(request):
+    path = REPO / "build" / f"{request.param}.abi3.so"
+    if not path.exists():
+        pytest.fail(f"{path} is not built")
+    return path
 
 
 def test_every_imported_python_symbol_is_in_the_limited_api(module):
@@ -51,4 +52,4 @@ def test_only_the_init_function_is_exported(module):
     out = subprocess.run(["nm", "-D", "--defined-only", str(module)],
                          check=True, capture_output=True, text=True).stdout
     exported = {line.split()[-1] for line in out.splitlines() if line.strip()}
-    assert exported == {"PyInit_kestrel"}
+    assert exported == {"PyInit_" + module.name.split(".")[0]}

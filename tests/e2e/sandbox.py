@@ -22,6 +22,7 @@ import json
 import os
 import re
 import select
+import shlex
 import shutil
 import signal
 import struct
@@ -59,6 +60,15 @@ DEFAULT_CONFIG = {
 
 class SandboxError(Exception):
     """The sandbox or the program in it did not do what a wait expected."""
+
+
+def interpreter_command():
+    """The argv that runs Python: $KESTREL_PYTHON split like a shell would, or /usr/bin/python3.
+
+    For example "qemu-arm-static -L ROOT ROOT/usr/bin/python3.11" runs an armhf
+    interpreter unpacked into ROOT.
+    """
+    return shlex.split(os.environ.get("KESTREL_PYTHON", "")) or [PYTHON]
 
 
 def module_path():
@@ -146,6 +156,10 @@ class Sandbox:
     self.config_dir, self.tagsheets_dir, self.work, make_leftover_dir(), and
     self.env (extra environment, e.g. KESTREL_BUZZER_FAIL="off").
     tee: a binary file that gets a live copy of the program's stdout and stderr.
+    interpreter: the argv that runs Python (default: interpreter_command()).
+    system_root: the folder the sandbox sees read-only as "/" (default: the
+    machine's root), such as one where the package is installed.
+    module=False: copy no kestrel module in, so the one under system_root runs.
     tagsheets_size: the tagsheet tree is a tmpfs of that many bytes instead of
     the host folder (read it with tagsheet_files(), also after the run).
     read_only / writable: paths under /home/pi the sandbox sees read-only, and
@@ -153,7 +167,7 @@ class Sandbox:
     """
 
     def __init__(self, config=None, media=True, tagsheets=True, env=None, module=None, tee=None,
-                 tagsheets_size=None, read_only=(), writable=()):
+                 interpreter=None, system_root="/", tagsheets_size=None, read_only=(), writable=()):
         self.root = Path(tempfile.mkdtemp(prefix="kestrel-e2e-"))
         self.home = self.root / "home"
         self.config_dir = self.home / "Configuration"
@@ -168,7 +182,9 @@ class Sandbox:
         self.read_only, self.writable = list(read_only), list(writable)
         self._tagsheets_fd = None
         self.env = dict(env or {})
-        self.module = Path(module) if module else module_path()
+        self.module = module_path() if module is None else module and Path(module)
+        self.interpreter = list(interpreter or interpreter_command())
+        self.system_root = str(system_root)
         self.tee = tee
         self.proc = None
         self.pid1 = None
@@ -222,8 +238,8 @@ class Sandbox:
         env.update(self.env)
         return env
 
-    def _bwrap_argv(self, code, info_fd):
-        argv = ["bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc"]
+    def _bwrap_argv(self, command, info_fd):
+        argv = ["bwrap", "--ro-bind", self.system_root, "/", "--dev", "/dev", "--proc", "/proc"]
         for tmpfs in ("/tmp", "/run", "/home", "/media"):
             argv += ["--tmpfs", tmpfs]
         argv += ["--bind", str(self.home), "/home/pi"]
@@ -243,20 +259,24 @@ class Sandbox:
                  "--chdir", INSIDE + "/work", "--clearenv"]
         for name, value in self._environment().items():
             argv += ["--setenv", name, value]
-        return argv + ["--info-fd", str(info_fd), PYTHON, "-c", code]
+        return argv + ["--info-fd", str(info_fd)] + command
 
     # -- running -------------------------------------------------------
 
-    def launch(self, code=PROGRAM):
-        """Start the program in the sandbox and return at once."""
+    def launch(self, code=PROGRAM, command=None):
+        """Start the program in the sandbox and return at once.
+
+        command: an argv to run instead of the interpreter with -c code.
+        """
         if self.proc is not None:
             raise SandboxError("already launched")
-        if self.module.exists():
+        if self.module and self.module.exists():
             shutil.copy(self.module, self.py / "kestrel.abi3.so")
+        command = command or self.interpreter + ["-c", code]
         info_read, info_write = os.pipe()
         try:
             self.proc = subprocess.Popen(
-                self._bwrap_argv(code, info_write), stdin=subprocess.DEVNULL,
+                self._bwrap_argv(command, info_write), stdin=subprocess.DEVNULL,
                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, pass_fds=(info_write,))
         finally:
             os.close(info_write)
@@ -302,7 +322,7 @@ class Sandbox:
             self._wait_quietly()
             raise SandboxError("bwrap gave no info: %r\n%s" % (data, self.stderr_bytes())) from None
 
-    def start(self, wait=True, code=PROGRAM, ready="chmod", timeout=START_TIMEOUT):
+    def start(self, wait=True, code=PROGRAM, ready="chmod", timeout=START_TIMEOUT, command=None):
         """Launch the program; with wait, return once it is past its start.
 
         ready="chmod": the permissions command of the start housekeeping was run;
@@ -310,10 +330,11 @@ class Sandbox:
         without housekeeping). Then settle briefly, because opening the port
         flushes its input.
         """
-        self.launch(code)
+        chmods_before = sum(argv[:1] == [b"chmod"] for argv in self.sudo_log())
+        self.launch(code, command)
         if wait:
-            if ready == "chmod":
-                self.wait_for_sudo(b"chmod", timeout)
+            if ready == "chmod":  # this run's own, also after a restart()
+                self.wait_for_sudo(b"chmod", timeout, count=chmods_before + 1)
             elif ready == "serial":
                 self.wait_until(self._serial_is_open, timeout, "/dev/serial0 to be opened")
             else:

@@ -2,7 +2,10 @@
 import re
 import time
 
+import pytest
+
 import radar_sim
+from sandbox import Sandbox
 
 TITLE = b"\n    Date       Time     Distance of Object\n"
 EXPORT_COMMANDS = [b"rsync", b"umount", b"rm", b"reboot"]
@@ -120,7 +123,26 @@ class TestEndPath:
         assert content == expected
 
 
+# An injected command would create "pwned" in the program's working directory.
+HOSTILE_NAMES = [
+    b"My Stick", b"x;touch pwned", b"$(touch pwned)", b"`touch pwned`", b"it's",
+    b'say "hi"', b"-rf", b"a&touch pwned&", b"a|tee pwned", b"line\ntouch pwned",
+    b"caf\xc3\xa9", b"\xff\xfe", b"*", b"'",
+]
+
+
 class TestMends:
+    @pytest.mark.parametrize("name", HOSTILE_NAMES, ids=repr)
+    def test_mount_names_reach_the_commands_as_one_path(self, sandbox, name):
+        sandbox.start()
+        send_frames(sandbox, 200)
+        sandbox.insert_stick(name)
+        end_run(sandbox)
+        assert sandbox.sudo_log()[3:] == export_argv(b"/media/pi/" + name)
+        assert list(sandbox.stick_files(name)) == ["%s/Non-Tag-%s.txt" % (today(), today())]
+        assert not (sandbox.work / "pwned").exists()
+        assert sandbox.media_listing() == []
+
     def test_a_stick_that_did_not_unmount_keeps_its_files(self, sandbox):
         sandbox.env["KESTREL_SUDO_FAIL"] = "umount"
         sandbox.start()

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/ports.h"
+
+namespace kestrel {
+
+// The radar link read straight from its descriptor. A poll asks the serial
+// driver how many bytes are waiting (TIOCINQ); the read of the first byte
+// takes all of them at once, and the following reads hand them out one by one,
+// so the receive cycle still polls, lists and reads once per byte in the same
+// order, without a system call per byte.
+//
+// Any failure of the descriptor (an ioctl or read error, end of file) is left
+// to `fallback`, the same link used through its own operations, so errors are
+// reported exactly as it reports them. `check_signals` runs at every poll that
+// asks the driver (it throws to stop the run on Ctrl-C). A poll that finds
+// nothing gives the processor away once (sched_yield) before the cycle asks
+// again, so the busy poll never holds up the commands and the restart.
+class BlockLink : public RadarLink {
+ public:
+  BlockLink(int fd, RadarLink& fallback, void (*check_signals)())
+      : fd_(fd), fallback_(fallback), check_signals_(check_signals) {}
+  bool byte_waiting() override;
+  std::uint8_t read_byte() override;
+
+ private:
+  int fd_;
+  RadarLink& fallback_;
+  void (*check_signals_)();
+  int waiting_ = 0;  // the driver's count at the last poll
+  std::array<std::uint8_t, 4096> block_{};
+  std::size_t next_ = 0;
+  std::size_t end_ = 0;
+};
+
+}  // namespace kestrel

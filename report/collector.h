@@ -1,0 +1,54 @@
+// Takes the records of every tagsheet in turn: streams rows into detections.csv and the
+// summary, keeps the runs, and reports skipped lines on the terminal.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/csv.h"
+#include "report/parser.h"
+#include "report/run.h"
+#include "report/summary.h"
+
+namespace kestrel::report {
+
+class Collector : public RecordSink {
+ public:
+  // Skipped lines are printed to problems, at most max_printed per file.
+  Collector(DetectionsCsv& detections, Summary& summary, std::FILE* problems,
+            uint64_t max_printed = 20);
+
+  // file: the tagsheet's path relative to the folder read; date: its start date.
+  void begin_file(std::string file, std::string date);
+  void end_file();
+  // A tagsheet that could not be read at all, or not to its end.
+  void file_failed(std::string_view what);
+
+  void header(const Header& header) override;
+  void row(const Row& row, uint64_t line) override;
+  void stop(std::string_view text, uint64_t line) override;
+  void problem(uint64_t line, std::string_view what) override;
+
+  const std::vector<RunRecord>& runs() const { return runs_; }
+  uint64_t skipped_lines() const { return skipped_lines_; }
+  uint64_t unreadable_files() const { return unreadable_files_; }
+
+ private:
+  RunRecord* current_run();
+
+  DetectionsCsv& detections_;
+  Summary& summary_;
+  std::FILE* problems_;
+  uint64_t max_printed_;
+  std::string file_, date_;
+  std::vector<RunRecord> runs_;
+  size_t file_first_run_ = 0;  // runs_ index of the current file's first run
+  uint64_t file_problems_ = 0;
+  uint64_t skipped_lines_ = 0;
+  uint64_t unreadable_files_ = 0;
+};
+
+}  // namespace kestrel::report

@@ -1,0 +1,46 @@
+// The fixed-width texts of a tagsheet row: date, time of day and distance.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrel::report {
+
+struct Date {
+  int year = 0, month = 0, day = 0;
+  // 20261207 for 07-12-2026: orders dates and keys maps.
+  int key() const { return (year * 100 + month) * 100 + day; }
+};
+
+struct TimeOfDay {
+  int hour = 0, minute = 0, second = 0;
+  int seconds() const { return (hour * 60 + minute) * 60 + second; }
+};
+
+// One detection: the row "DD-MM-YYYY    HH-MM-SS        D.DD" with its line end removed.
+struct Row {
+  Date date;
+  TimeOfDay time;
+  uint64_t centimetres = 0;  // the distance text without its decimal point
+};
+
+std::optional<Date> parse_date(std::string_view dd_mm_yyyy);
+std::optional<TimeOfDay> parse_time(std::string_view hh_mm_ss);
+// "1.25" -> 125: digits, a point and exactly two decimals.
+std::optional<uint64_t> parse_distance(std::string_view text);
+std::optional<Row> parse_row(std::string_view line);
+
+// Where a whole row begins at the end of text (a row appended to a stop line continues
+// that line), or npos.
+size_t trailing_row_start(std::string_view text);
+
+Date next_day(Date date);
+
+std::string iso_date(Date date);                  // 2026-12-07
+std::string iso_time(TimeOfDay time);             // 08:10:12
+std::string distance_text(uint64_t centimetres);  // 1.25
+
+}  // namespace kestrel::report

@@ -1,0 +1,107 @@
+// kestrel-report FOLDER OUT: reads every tagsheet below FOLDER (an exported stick or the
+// logger's Tagsheets folder) and writes OUT/runs.csv, OUT/detections.csv and OUT/report.html.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "report/collector.h"
+#include "report/csv.h"
+#include "report/facts.h"
+#include "report/files.h"
+#include "report/html.h"
+#include "report/line_reader.h"
+#include "report/output_file.h"
+#include "report/parser.h"
+#include "report/progress.h"
+#include "report/summary.h"
+
+namespace kestrel::report {
+namespace {
+
+constexpr const char* usage =
+    "usage: kestrel-report FOLDER OUT\n"
+    "Reads every Non-Tag-*.txt below FOLDER and writes OUT/runs.csv, OUT/detections.csv\n"
+    "and OUT/report.html. Skipped lines are reported on standard error.\n";
+
+// Feeds one tagsheet to the parser; throws std::system_error when it cannot be read.
+void read_tagsheet(const TagsheetFile& file, Collector& collector, Progress& progress,
+                   uint64_t bytes_before, const Summary& summary) {
+  LineReader reader(file.path);
+  TagsheetParser parser(collector);
+  Line line;
+  while (reader.next(line)) {
+    if (line.too_long) {
+      parser.too_long_line();
+    } else {
+      parser.line(line.text, line.ended);
+    }
+    progress.update(bytes_before + reader.bytes_read(), summary.detections());
+  }
+  parser.finish();
+}
+
+int run(const std::string& folder, const std::filesystem::path& out) {
+  std::vector<TagsheetFile> files = find_tagsheets(folder);
+  if (files.empty()) {
+    std::fprintf(stderr, "kestrel-report: no Non-Tag-*.txt below %s\n", folder.c_str());
+    return 1;
+  }
+  std::filesystem::create_directories(out);
+  DetectionsCsv detections((out / "detections.csv").string());
+  Summary summary;
+  Collector collector(detections, summary, stderr);
+  uint64_t total_bytes = 0;
+  for (const TagsheetFile& file : files) total_bytes += file.size;
+  Progress progress(stderr, total_bytes);
+
+  uint64_t bytes_before = 0;
+  for (const TagsheetFile& file : files) {
+    collector.begin_file(file.relative, file.date ? iso_date(*file.date) : "");
+    try {
+      read_tagsheet(file, collector, progress, bytes_before, summary);
+    } catch (const std::system_error& error) {
+      collector.file_failed(error.what());
+    }
+    collector.end_file();
+    bytes_before += file.size;
+  }
+  progress.done();
+  detections.close();
+  write_runs_csv((out / "runs.csv").string(), collector.runs());
+
+  Totals totals{files.size(), collector.runs().size(), collector.skipped_lines(),
+                collector.unreadable_files()};
+  std::vector<Fact> facts = report_facts(totals, summary);
+  OutputFile page((out / "report.html").string());
+  page.write(report_html(folder, facts, summary, collector.runs()));
+  page.close();
+
+  std::printf("kestrel-report: %s\n", folder.c_str());
+  for (const Fact& fact : facts) std::printf("  %-22s%s\n", fact.name.c_str(), fact.value.c_str());
+  std::printf("wrote %s, %s and %s\n", (out / "runs.csv").c_str(), (out / "detections.csv").c_str(),
+              (out / "report.html").c_str());
+  return 0;
+}
+
+}  // namespace
+}  // namespace kestrel::report
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    std::fputs(kestrel::report::usage, stdout);
+    return 0;
+  }
+  if (argc != 3) {
+    std::fputs(kestrel::report::usage, stderr);
+    return 2;
+  }
+  try {
+    return kestrel::report::run(argv[1], argv[2]);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "kestrel-report: %s\n", error.what());
+    return 1;
+  }
+}

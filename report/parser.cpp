@@ -1,0 +1,143 @@
+#include "report/parser.h"
+
+namespace kestrel::report {
+
+namespace {
+
+constexpr std::string_view stop_label = "Equipment Stop Time:";
+constexpr std::string_view start_label = "Equipment Start Time:";
+constexpr std::string_view serial_label = "Serial No:";
+constexpr std::string_view title_line = "    Date       Time     Distance of Object";
+// Line ends inside the inserted texts (last-seen time, serial number) add lines to a
+// header; more than this many means the header is broken.
+constexpr size_t max_extra_header_lines = 8;
+
+bool starts_with(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+void TagsheetParser::line(std::string_view text, bool ended) {
+  ++line_;
+  switch (state_) {
+    case State::body:
+      body_line(text, ended);
+      break;
+    case State::after_blank:
+      state_ = State::body;
+      if (starts_with(text, stop_label)) {
+        stop_line(text.substr(stop_label.size()));
+      } else {
+        sink_.problem(line_ - 1, "empty line outside a header");
+        body_line(text, ended);
+      }
+      break;
+    case State::header_gap:
+      header_gap_line(text, ended);
+      break;
+    case State::header_serial:
+      if (starts_with(text, serial_label)) {
+        header_.serial = text.substr(serial_label.size());
+        state_ = State::header_serial_rest;
+      } else {
+        abandon_header(text, ended);
+      }
+      break;
+    case State::header_serial_rest:
+      header_serial_rest_line(text, ended);
+      break;
+  }
+}
+
+void TagsheetParser::body_line(std::string_view text, bool ended) {
+  if (auto row = parse_row(text)) {
+    sink_.row(*row, line_);  // a last row without its line end still holds all its text
+  } else if (text.empty() && ended) {
+    state_ = State::after_blank;  // the line end that begins a stop line
+  } else if (starts_with(text, stop_label)) {
+    begin_header(text.substr(stop_label.size()));
+  } else if (size_t label = text.find(stop_label); label != std::string_view::npos) {
+    // A record cut short (power lost while writing) continued by the next start's header.
+    sink_.problem(line_, "record cut short before \"Equipment Stop Time:\"");
+    begin_header(text.substr(label + stop_label.size()));
+  } else {
+    sink_.problem(line_, ended ? "not a tagsheet record" : "last line cut short");
+  }
+}
+
+void TagsheetParser::stop_line(std::string_view value) {
+  // Nothing ends a stop line: the next header or row continues it.
+  if (size_t label = value.find(stop_label); label != std::string_view::npos) {
+    sink_.stop(value.substr(0, label), line_);
+    begin_header(value.substr(label + stop_label.size()));
+  } else if (size_t row = trailing_row_start(value); row != std::string_view::npos) {
+    sink_.stop(value.substr(0, row), line_);
+    sink_.row(*parse_row(value.substr(row)), line_);
+  } else {
+    sink_.stop(value, line_);
+  }
+}
+
+void TagsheetParser::begin_header(std::string_view last_seen) {
+  header_ = Header{std::string(last_seen), {}, {}, line_};
+  extra_lines_.clear();
+  state_ = State::header_gap;
+}
+
+bool TagsheetParser::collect(std::string_view text) {
+  if (extra_lines_.size() == max_extra_header_lines || parse_row(text) ||
+      starts_with(text, stop_label))
+    return false;
+  extra_lines_.emplace_back(text);
+  return true;
+}
+
+void TagsheetParser::header_gap_line(std::string_view text, bool ended) {
+  if (!starts_with(text, start_label)) {
+    if (!ended || !collect(text)) abandon_header(text, ended);
+    return;
+  }
+  // Between the first piece and the start time: the last-seen text's own lines, then the
+  // two empty lines of the header.
+  size_t own = extra_lines_.size() < 2 ? 0 : extra_lines_.size() - 2;
+  bool gap_ok =
+      extra_lines_.size() >= 2 && extra_lines_[own].empty() && extra_lines_[own + 1].empty();
+  if (!gap_ok) sink_.problem(header_.line, "header without its two empty lines");
+  for (size_t i = 0; gap_ok && i < own; ++i) header_.last_seen += "\n" + extra_lines_[i];
+  header_.start_time = text.substr(start_label.size());
+  extra_lines_.clear();
+  state_ = State::header_serial;
+}
+
+void TagsheetParser::header_serial_rest_line(std::string_view text, bool ended) {
+  if (text == title_line) {
+    for (const std::string& own : extra_lines_) header_.serial += "\n" + own;
+    state_ = State::body;
+    sink_.header(header_);
+  } else if (!ended || !collect(text)) {
+    abandon_header(text, ended);
+  }
+}
+
+void TagsheetParser::abandon_header(std::string_view text, bool ended) {
+  sink_.problem(header_.line, "header cut short");
+  state_ = State::body;
+  if (ended) body_line(text, ended);  // else text is the cut end of this header
+}
+
+void TagsheetParser::too_long_line() {
+  finish();  // it cuts short any record it interrupts
+  sink_.problem(++line_, "line too long for a tagsheet record");
+}
+
+void TagsheetParser::finish() {
+  if (state_ == State::after_blank) {
+    sink_.problem(line_, "stop line cut short");
+  } else if (state_ != State::body) {
+    sink_.problem(header_.line, "header cut short");
+  }
+  state_ = State::body;
+}
+
+}  // namespace kestrel::report

@@ -1,0 +1,157 @@
+#include "report/svg.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace kestrel::report {
+
+namespace {
+
+constexpr double width = 560, height = 220;
+constexpr double left = 52, right = 24, top = 28, bottom = 34;
+constexpr double widest_bar = 40, shortest_stroke = 3;
+constexpr double plot_width = width - left - right, plot_height = height - top - bottom;
+constexpr int y_ticks = 4;
+
+std::string number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", value);
+  return text;
+}
+
+std::string open_svg(std::string_view title) {
+  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" viewBox=\"0 0 " +
+                    number(width) + ' ' + number(height) + "\" width=\"" + number(width) +
+                    "\" height=\"" + number(height) + "\" role=\"img\" aria-label=\"" +
+                    escape_xml(title) + "\">";
+  svg +=
+      "<text class=\"title\" x=\"" + number(left) + "\" y=\"16\">" + escape_xml(title) + "</text>";
+  return svg;
+}
+
+// Horizontal grid lines with their labels, for values 0..top_value in steps of step.
+std::string value_axis(double top_value, double step, int decimals) {
+  std::string svg;
+  for (double value = 0; value <= top_value + step / 2; value += step) {
+    double y = top + plot_height * (1 - value / top_value);
+    char label[32];
+    std::snprintf(label, sizeof label, "%.*f", decimals, value);
+    svg += "<line class=\"grid\" x1=\"" + number(left) + "\" x2=\"" + number(left + plot_width) +
+           "\" y1=\"" + number(y) + "\" y2=\"" + number(y) + "\"/><text class=\"y\" x=\"" +
+           number(left - 6) + "\" y=\"" + number(y + 4) + "\">" + label + "</text>";
+  }
+  return svg;
+}
+
+std::string x_label(double x, std::string_view text) {
+  return "<text class=\"x\" x=\"" + number(x) + "\" y=\"" + number(top + plot_height + 16) + "\">" +
+         escape_xml(text) + "</text>";
+}
+
+std::string hour_label(int hour) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02d:00", hour);
+  return text;
+}
+
+}  // namespace
+
+std::string escape_xml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+double nice_step(double span, int ticks) {
+  if (!(span > 0)) return 1;
+  double raw = span / ticks, magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double multiple : {1.0, 2.0, 5.0}) {
+    if (multiple * magnitude >= raw) return multiple * magnitude;
+  }
+  return 10 * magnitude;
+}
+
+std::string bar_chart(std::string_view title, const std::vector<Bar>& bars) {
+  uint64_t highest = 0;
+  for (const Bar& bar : bars) highest = std::max(highest, bar.value);
+  double step = std::max(1.0, nice_step(static_cast<double>(highest), y_ticks));
+  double top_value = step * std::max(1.0, std::ceil(static_cast<double>(highest) / step));
+
+  std::string svg = open_svg(title) + value_axis(top_value, step, 0);
+  double slot = plot_width / static_cast<double>(std::max<size_t>(bars.size(), 1));
+  double bar_width = std::clamp(slot * 0.8, 1.0, widest_bar);
+  for (size_t i = 0; i < bars.size(); ++i) {
+    const Bar& bar = bars[i];
+    double x = left + slot * static_cast<double>(i);
+    if (!bar.label.empty()) svg += x_label(x + slot / 2, bar.label);
+    if (bar.value == 0) continue;
+    double bar_height = plot_height * static_cast<double>(bar.value) / top_value;
+    std::string rect = "<rect class=\"bar\" x=\"" + number(x + (slot - bar_width) / 2) + "\" y=\"" +
+                       number(top + plot_height - bar_height) + "\" width=\"" + number(bar_width) +
+                       "\" height=\"" + number(bar_height) + "\"><title>" +
+                       escape_xml(bar.tooltip) + "</title></rect>";
+    svg += bar.link.empty() ? rect : "<a href=\"" + escape_xml(bar.link) + "\">" + rect + "</a>";
+  }
+  return svg + "</svg>";
+}
+
+std::string distance_chart(std::string_view title, const std::vector<MinuteRange>& minutes) {
+  int first = -1, last = -1;
+  uint32_t farthest = 0;
+  for (int minute = 0; minute < static_cast<int>(minutes.size()); ++minute) {
+    if (minutes[minute].empty()) continue;
+    if (first < 0) first = minute;
+    last = minute;
+    farthest = std::max(farthest, minutes[minute].farthest);
+  }
+  if (first < 0) return open_svg(title) + "</svg>";
+
+  int first_hour = first / 60, last_hour = last / 60 + 1;
+  double span = (last_hour - first_hour) * 60.0;
+  double metres = farthest / 100.0;
+  double step = nice_step(metres, y_ticks);
+  double top_value = step * std::max(1.0, std::ceil(metres / step));
+  int decimals = step >= 1 ? 0 : step >= 0.1 ? 1 : 2;
+
+  std::string svg = open_svg(title) + value_axis(top_value, step, decimals);
+  int label_every = last_hour - first_hour <= 8 ? 1 : last_hour - first_hour <= 16 ? 2 : 3;
+  for (int hour = first_hour; hour <= last_hour; hour += label_every) {
+    svg += x_label(left + plot_width * (hour - first_hour) * 60 / span, hour_label(hour % 24));
+  }
+  auto y_of = [&](uint32_t centimetres) {
+    return top + plot_height * (1 - centimetres / 100.0 / top_value);
+  };
+  double stroke = std::max(2.5, plot_width / span);
+  svg += "<path class=\"range\" stroke-width=\"" + number(stroke) + "\" d=\"";
+  for (int minute = first; minute <= last; ++minute) {
+    const MinuteRange& range = minutes[minute];
+    if (range.empty()) continue;
+    double x = left + plot_width * (minute - first_hour * 60 + 0.5) / span;
+    // Never flat, so a minute with a single distance still shows.
+    double y_near = y_of(range.nearest) + shortest_stroke / 2;
+    double y_far = std::min(y_of(range.farthest), y_near - shortest_stroke);
+    svg += 'M' + number(x) + ' ' + number(y_near) + 'V' + number(y_far);
+  }
+  return svg + "\"/></svg>";
+}
+
+}  // namespace kestrel::report

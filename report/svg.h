@@ -1,0 +1,32 @@
+// The page's charts as inline SVG: no script, no external file, drawn by any browser.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/summary.h"
+
+namespace kestrel::report {
+
+struct Bar {
+  uint64_t value = 0;
+  std::string label;    // under the axis; empty for none
+  std::string tooltip;  // shown on hover
+  std::string link;     // the bar links here when not empty
+};
+
+// A bar chart of counts with a labelled count axis.
+std::string bar_chart(std::string_view title, const std::vector<Bar>& bars);
+
+// Distance over the day: per minute, a stroke from the nearest to the farthest distance,
+// over the hours that have detections.
+std::string distance_chart(std::string_view title, const std::vector<MinuteRange>& minutes);
+
+// A step of 1, 2 or 5 times a power of ten that divides span into about ticks steps.
+double nice_step(double span, int ticks);
+
+std::string escape_xml(std::string_view text);
+
+}  // namespace kestrel::report

@@ -1,0 +1,193 @@
+"""kestrel-report on a real export: two runs of the logger in the sandbox, the stick's copy
+read back, the CSV checked against the tagsheet, the page drawn by a headless Chromium."""
+import csv
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import zlib
+from pathlib import Path
+
+import pytest
+
+from sandbox import REPO_ROOT
+from test_export import end_run, send_frames
+
+ROW = re.compile(rb"(\d\d)-(\d\d)-(\d{4})    (\d\d)-(\d\d)-(\d\d)        (\d+\.\d\d)\n")
+BROWSER_TIMEOUT = 90
+BAR_BLUE, RANGE_RED = (0x2F, 0x6F, 0xB3), (0xC0, 0x39, 0x2B)
+
+
+@pytest.fixture(scope="session")
+def report_tool():
+    path = REPO_ROOT / os.environ.get("KESTREL_REPORT", "build/report/kestrel-report")
+    if not path.is_file():
+        pytest.fail("kestrel-report not built: %s is missing (scripts/build)" % path, pytrace=False)
+    return path
+
+
+@pytest.fixture
+def folder():
+    path = Path(tempfile.mkdtemp(prefix="kestrel-report-e2e-"))
+    yield path
+    shutil.rmtree(path, ignore_errors=True)
+
+
+def two_runs_and_an_export(box):
+    """Run 1: two detections, a stick, one more detection after the restart command.
+    Run 2: one detection and an export to a second stick. Returns that stick's files."""
+    box.start()
+    send_frames(box, 125, 300, 200)  # 3.00 is on the window's bound: no row
+    box.insert_stick("FIRST")
+    end_run(box)
+    send_frames(box, 150)  # after the stop line, before the restart ends the process
+    box.restart()
+    send_frames(box, 175)
+    box.insert_stick("SECOND")
+    end_run(box)
+    return box.stick_files("SECOND")
+
+
+def expected_detections(files):
+    """(ISO time, distance, file, line) of every row, found in the raw tagsheet bytes."""
+    found = []
+    for name, content in sorted(files.items()):
+        for match in ROW.finditer(content):
+            day, month, year, hour, minute, second, distance = (g.decode() for g in match.groups())
+            line = content.count(b"\n", 0, match.start()) + 1
+            found.append(["%s-%s-%sT%s:%s:%s" % (year, month, day, hour, minute, second),
+                          distance, name, str(line)])
+    return found
+
+
+def run_report(tool, stick, out):
+    result = subprocess.run([str(tool), str(stick), str(out)], capture_output=True, timeout=60)
+    assert result.returncode == 0, result.stderr.decode(errors="replace")
+    return result
+
+
+def read_csv(path):
+    with open(path, newline="") as file:
+        return list(csv.reader(file))
+
+
+def test_report_of_an_exported_stick_matches_the_runs(sandbox, report_tool, folder):
+    files = two_runs_and_an_export(sandbox)
+    stick = folder / "stick"
+    for name, content in files.items():
+        (stick / name).parent.mkdir(parents=True, exist_ok=True)
+        (stick / name).write_bytes(content)
+    result = run_report(report_tool, stick, folder / "out")
+
+    assert len(files) == 1, "both runs started today"
+    [(name, content)] = files.items()
+    detections = read_csv(folder / "out" / "detections.csv")
+    assert detections[0] == ["time", "distance", "file", "line"]
+    assert detections[1:] == expected_detections(files)
+    assert [row[1] for row in detections[1:]] == ["1.25", "2.00", "1.50", "1.75"]
+
+    starts = re.findall(rb"Equipment Start Time:(\d\d)-(\d\d)-(\d\d)", content)
+    day = name.split("/")[0].split("-")
+    last_seen = {row[1]: row[0][11:].replace(":", "-") for row in detections[1:]}
+    # Run 2's header follows the row written after run 1's stop line, on the next line.
+    runs = read_csv(folder / "out" / "runs.csv")
+    assert runs == [
+        ["date", "start_time", "last_seen_before", "stop_text", "serial_number", "rows",
+         "stopped", "file", "line"],
+        ["-".join(reversed(day)), ":".join(g.decode() for g in starts[0]), " ", last_seen["2.00"],
+         "SN-0042", "3", "yes", name, "1"],
+        ["-".join(reversed(day)), ":".join(g.decode() for g in starts[1]), last_seen["1.50"],
+         last_seen["1.75"], "SN-0042", "1", "yes", name, str(int(detections[3][3]) + 1)],
+    ]
+    assert b"lines skipped         0" in result.stdout
+    assert b"closest distance      1.25 m at " in result.stdout
+    assert result.stderr == b""
+
+
+def png_pixels(path):
+    """Width, height and RGB triples of an 8-bit RGB or RGBA PNG (as Chromium writes)."""
+    data = Path(path).read_bytes()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    position, idat = 8, b""
+    while position < len(data):
+        length, kind = struct.unpack(">I4s", data[position:position + 8])
+        body = data[position + 8:position + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, color = struct.unpack(">IIBB", body[:10])
+            assert depth == 8 and color in (2, 6), "unexpected PNG format"
+        elif kind == b"IDAT":
+            idat += body
+        position += 12 + length
+    channels = 3 if color == 2 else 4
+    stride = width * channels
+    raw = zlib.decompress(idat)
+    pixels, previous = [], bytearray(stride)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for x in range(stride):
+            left = line[x - channels] if x >= channels else 0
+            up, up_left = previous[x], previous[x - channels] if x >= channels else 0
+            if kind == 1:
+                line[x] = (line[x] + left) & 0xFF
+            elif kind == 2:
+                line[x] = (line[x] + up) & 0xFF
+            elif kind == 3:
+                line[x] = (line[x] + (left + up) // 2) & 0xFF
+            elif kind == 4:
+                estimate = left + up - up_left
+                nearest = min((abs(estimate - left), 0, left), (abs(estimate - up), 1, up),
+                              (abs(estimate - up_left), 2, up_left))[2]
+                line[x] = (line[x] + nearest) & 0xFF
+        pixels.extend(tuple(line[x:x + 3]) for x in range(0, stride, channels))
+        previous = line
+    return width, height, pixels
+
+
+def screenshot(page, png, profile):
+    argv = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+            "--no-first-run", "--disable-background-networking", "--disable-component-update",
+            "--disable-sync", "--hide-scrollbars", "--user-data-dir=%s" % profile,
+            "--window-size=1100,1400", "--screenshot=%s" % png, page.as_uri()]
+    browser = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                               stdin=subprocess.DEVNULL, start_new_session=True)
+    try:
+        _, errors = browser.communicate(timeout=BROWSER_TIMEOUT)
+    finally:
+        if browser.poll() is None:
+            os.killpg(browser.pid, signal.SIGKILL)  # the group this test started, helpers and all
+            browser.wait()
+    assert Path(png).is_file(), errors.decode(errors="replace")[-2000:]
+
+
+def close_to(pixel, colour, tolerance=24):
+    return all(abs(a - b) <= tolerance for a, b in zip(pixel, colour))
+
+
+def test_page_shows_its_charts_in_a_real_browser(report_tool, folder):
+    if shutil.which("chromium") is None:
+        pytest.fail("chromium is missing: scripts/install-deps installs it", pytrace=False)
+    day = folder / "in" / "07-12-2026"
+    day.mkdir(parents=True)
+    rows = b"".join(b"07-12-2026    %02d-%02d-00        %d.%02d\n" % (8 + n // 60, n % 60, 1 + n % 2, n % 100)
+                    for n in range(0, 240, 3))
+    (day / "Non-Tag-07-12-2026.txt").write_bytes(
+        b"Equipment Stop Time: \n\n\nEquipment Start Time:08-00-00\nSerial No:SN-0042\n"
+        b"\n    Date       Time     Distance of Object\n" + rows + b"\nEquipment Stop Time:11-57-00")
+    run_report(report_tool, folder / "in", folder / "out")
+    page = folder / "out" / "report.html"
+    html = page.read_text()
+    assert html.count("<svg") == 3, "detections per day, then per hour and distance for the day"
+    assert '<path class="range"' in html and html.count('<rect class="bar"') == 1 + 4
+    assert "<script" not in html and "http://" not in html.replace("http://www.w3.org/2000/svg", "")
+
+    png = folder / "page.png"
+    screenshot(page, png, folder / "profile")
+    width, height, pixels = png_pixels(png)
+    assert (width, height) == (1100, 1400)
+    not_white = sum(1 for p in pixels if min(p) < 240)
+    assert not_white > len(pixels) // 100, "the page is blank"
+    assert sum(1 for p in pixels if close_to(p, BAR_BLUE)) > 500, "no bars drawn"
+    assert sum(1 for p in pixels if close_to(p, RANGE_RED)) > 200, "no distance strokes drawn"

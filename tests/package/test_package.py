@@ -1,0 +1,133 @@
+"""The Debian package: installed into a scratch root by the real dpkg with its
+maintainer scripts, its launcher run in the sandbox against the simulated
+radar, then upgraded, removed and purged."""
+import os
+import shutil
+import stat
+
+import pytest
+
+import radar_sim
+from sandbox import Sandbox
+from scratch_root import ScratchRoot
+
+CONFIG = "/home/pi/Configuration"
+PACKAGE_FILES = {
+    "/usr/bin/kestrel": 0o755,
+    "/usr/bin/kestrel-report": 0o755,
+    "/usr/libexec/kestrel/kestrel-usb-mount": 0o755,
+    "/usr/lib/python3/dist-packages/kestrel.abi3.so": 0o644,
+    "/usr/lib/python3/dist-packages/buzzer.abi3.so": 0o644,
+    "/lib/systemd/system/kestrel.service": 0o644,
+    "/lib/udev/rules.d/90-kestrel.rules": 0o644,
+    "/etc/kestrel/buzzer.conf": 0o644,
+    "/usr/share/man/man1/kestrel.1.gz": 0o644,
+    "/usr/share/man/man1/kestrel-report.1.gz": 0o644,
+    "/usr/share/doc/kestrel/changelog.gz": 0o644,
+    "/usr/share/doc/kestrel/copyright": 0o644,
+}
+DEFAULTS = {
+    "range_low.txt": b"0.5\n",
+    "range_high.txt": b"3.0\n",
+    "current_time.txt": b" ",
+    "Serial.txt": b"unknown\n",  # no "Serial" line in this machine's /proc/cpuinfo
+}
+SERVICE_LINK = "/etc/systemd/system/multi-user.target.wants/kestrel.service"
+
+
+def mode(root, inside):
+    return stat.S_IMODE(os.lstat(root.path(inside)).st_mode)
+
+
+@pytest.fixture(scope="module")
+def installed(deb):
+    with ScratchRoot() as root:
+        root.dpkg("--install", deb=deb)
+        yield root
+
+
+class TestInstall:
+    def test_every_file_with_its_permissions(self, installed):
+        listed = installed.run(["dpkg", "--listfiles", "kestrel"]).stdout.split()
+        files = {path for path in listed if not os.path.isdir(installed.path(path))}
+        assert files == set(PACKAGE_FILES)
+        for path, expected in PACKAGE_FILES.items():
+            assert (mode(installed, path), installed.owner(path)) == (expected, ("root", "root")), path
+
+    def test_folders_and_configuration_files_with_their_defaults(self, installed):
+        for folder in (CONFIG, CONFIG + "/Tagsheets"):
+            assert (mode(installed, folder), installed.owner(folder)) == (0o755, ("pi", "pi"))
+        assert mode(installed, "/media/pi") == 0o755
+        for name, content in DEFAULTS.items():
+            path = CONFIG + "/" + name
+            assert installed.path(path).read_bytes() == content, name
+            assert (mode(installed, path), installed.owner(path)) == (0o644, ("pi", "pi")), name
+
+    def test_the_service_is_enabled_for_boot_with_its_user_and_groups(self, installed):
+        assert os.readlink(installed.path(SERVICE_LINK)) == "/lib/systemd/system/kestrel.service"
+        assert installed.run(["getent", "passwd", "pi"]).stdout.split(":")[5] == "/home/pi"
+        installed.run(["getent", "group", "gpio", "dialout"])
+        verify = installed.run(["systemd-analyze", "verify", "/lib/systemd/system/kestrel.service"])
+        assert verify.stdout + verify.stderr == ""
+
+    def test_the_installed_buzzer_reads_its_configuration_and_names_the_missing_line(self, installed):
+        installed.path("/etc/kestrel/buzzer.conf").write_text("line = GPIO23\n")
+        result = installed.run(["/usr/bin/python3", "-c", "import buzzer"], check=False)
+        assert result.returncode == 1
+        assert result.stderr.splitlines()[-1] == ('FileNotFoundError: [Errno 2] GPIO line "GPIO23" '
+                                                  'not found: there is no GPIO chip (/dev/gpiochip*)')
+
+
+class TestLauncher:
+    def test_runs_the_installed_module_through_detections_and_an_export(self, installed):
+        with Sandbox(system_root=installed.merged, module=False) as box:
+            for name in DEFAULTS:
+                shutil.copy(installed.path(CONFIG + "/" + name), box.config_dir / name)
+            box.start(command=["/usr/bin/kestrel"])
+            maps = b"".join(open("/proc/%d/maps" % pid, "rb").read() for pid in box.pids())
+            assert b"/usr/lib/python3/dist-packages/kestrel.abi3.so" in maps
+
+            box.send(radar_sim.encode_frame(125) + radar_sim.encode_frame(400))
+            box.wait_consumed()
+            box.wait_for_console(rb"Distance of object:4\.00")
+            assert [line for line in box.console() if line.startswith(b"Distance")] == [
+                b"Distance of object:1.25", b"Distance of object:4.00"]
+            assert box.buzzer_log() == ["blow", "off"]
+
+            box.insert_stick("STICK")
+            box.send(b"\x00")
+            box.wait_for_sudo(b"reboot", timeout=15)
+            copied = box.stick_files("STICK")
+            assert len(copied) == 1
+            (sheet,) = copied.values()
+            assert b"        1.25\n" in sheet and b"        4.00\n" not in sheet
+
+
+class TestLifecycle:
+    def test_upgrade_remove_and_purge_keep_what_is_not_theirs(self, deb):
+        with ScratchRoot() as root:
+            root.dpkg("--install", deb=deb)
+            root.path(CONFIG + "/range_low.txt").write_bytes(b"1.5\n")
+            root.path(CONFIG + "/Serial.txt").unlink()
+            root.path("/etc/kestrel/buzzer.conf").write_text("line = GPIO23\n")
+            sheet = root.path(CONFIG + "/Tagsheets/01-06-2026/Non-Tag-01-06-2026.txt")
+            sheet.parent.mkdir()
+            sheet.write_bytes(b"Equipment Stop Time: \n")
+
+            root.dpkg("--install", deb=deb)  # the upgrade path: configure with the old version
+            assert root.path(CONFIG + "/range_low.txt").read_bytes() == b"1.5\n"
+            assert root.path(CONFIG + "/Serial.txt").read_bytes() == DEFAULTS["Serial.txt"]
+            assert root.path("/etc/kestrel/buzzer.conf").read_text() == "line = GPIO23\n"
+
+            root.dpkg("--remove", "kestrel")
+            assert not root.path("/usr/bin/kestrel").exists()
+            assert not root.path("/usr/lib/python3/dist-packages/kestrel.abi3.so").exists()
+            assert root.path("/etc/kestrel/buzzer.conf").exists()
+            assert root.path(CONFIG + "/range_low.txt").read_bytes() == b"1.5\n"
+
+            root.dpkg("--purge", "kestrel")
+            assert not root.path("/etc/kestrel").exists()
+            assert not root.path(SERVICE_LINK).exists()
+            assert sorted(os.listdir(root.path(CONFIG))) == ["Tagsheets"]
+            assert sheet.read_bytes() == b"Equipment Stop Time: \n"
+            assert root.path("/media/pi").is_dir()

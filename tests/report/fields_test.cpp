@@ -1,0 +1,54 @@
+#include "report/fields.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace kestrel::report {
+namespace {
+
+TEST(Fields, RowTextBecomesDateTimeAndHundredths) {
+  auto row = parse_row("29-02-2028    23-59-60        655.35");
+  ASSERT_TRUE(row);
+  EXPECT_EQ(iso_date(row->date) + "T" + iso_time(row->time), "2028-02-29T23:59:60");
+  EXPECT_EQ(row->centimetres, 65535u);
+  EXPECT_EQ(distance_text(row->centimetres), "655.35");
+  EXPECT_EQ(distance_text(parse_row("01-01-2027    00-00-00        0.05")->centimetres), "0.05");
+}
+
+TEST(Fields, RejectsWhatTheLoggerNeverWrites) {
+  for (const char* text : {
+           "29-02-2027    07-00-00        1.00",  // no leap day that year
+           "00-01-2027    07-00-00        1.00", "01-13-2027    07-00-00        1.00",
+           "01-01-2027    07-60-00        1.00", "01-01-2027    07-00-61        1.00",
+           "1-01-2027     07-00-00        1.00",  // not filled to width
+           "01-01-2027   07-00-00         1.00", "01-01-2027    07-00-00       1.00",
+           "01-01-2027    07-00-00        1.000", "01-01-2027    07-00-00        -1.00",
+           "01-01-2027    07-00-00        1,00", "01-01-2027    07-00-00        .50",
+           "01-01-2027    07-00-00        1.00 ", "01-01-2027    07-00-00        ",
+           "01/01/2027    07-00-00        1.00", "01-01-2027    07:00:00        1.00",
+           "01-01-2027    07-00-00        1234567890123.00",  // more digits than a count holds
+       }) {
+    EXPECT_FALSE(parse_row(text)) << text;
+  }
+}
+
+TEST(Fields, FindsARowThatContinuesAStopLine) {
+  std::string row = "07-12-2026    08-10-14        1.25";
+  EXPECT_EQ(trailing_row_start("08-10-13" + row), 8u);
+  EXPECT_EQ(trailing_row_start(row), 0u);
+  EXPECT_EQ(trailing_row_start("08-10-13"), std::string_view::npos);
+  EXPECT_EQ(trailing_row_start("x" + row.substr(0, row.size() - 1)), std::string_view::npos);
+}
+
+TEST(Fields, NextDayRollsOverMonthsYearsAndLeapDays) {
+  EXPECT_EQ(iso_date(next_day(Date{2028, 2, 28})), "2028-02-29");
+  EXPECT_EQ(iso_date(next_day(Date{2027, 2, 28})), "2027-03-01");
+  EXPECT_EQ(iso_date(next_day(Date{2100, 2, 28})), "2100-03-01");
+  EXPECT_EQ(iso_date(next_day(Date{2000, 2, 28})), "2000-02-29");
+  EXPECT_EQ(iso_date(next_day(Date{2026, 4, 30})), "2026-05-01");
+  EXPECT_EQ(iso_date(next_day(Date{2026, 12, 31})), "2027-01-01");
+}
+
+}  // namespace
+}  // namespace kestrel::report

@@ -1,0 +1,162 @@
+#include "platform/block_link.h"
+
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "fakes.h"
+#include "platform/fd.h"
+#include "startup/controller.h"
+
+namespace kestrel {
+namespace {
+
+// The link's own operations, standing behind the descriptor.
+struct MethodsLink : RadarLink {
+  bool byte_waiting() override {
+    calls.push_back("inWaiting");
+    return true;
+  }
+  std::uint8_t read_byte() override {
+    calls.push_back("read");
+    return 'M';
+  }
+  std::vector<std::string> calls;
+};
+
+int signal_checks = 0;
+void count_signal_check() { ++signal_checks; }
+
+struct Interrupted {};
+void interrupt() { throw Interrupted{}; }
+
+struct Pipe {
+  Pipe() {
+    int ends[2];
+    EXPECT_EQ(::pipe(ends), 0);
+    out = Fd(ends[0]);
+    in = Fd(ends[1]);
+  }
+  void send(const std::string& bytes) const {
+    EXPECT_EQ(::write(in.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  int queued() const {
+    int count = -1;
+    EXPECT_EQ(::ioctl(out.get(), FIONREAD, &count), 0);
+    return count;
+  }
+  Fd out, in;
+};
+
+TEST(BlockLink, TakesTheWaitingBlockAtTheFirstReadAndHandsItOutByteByByte) {
+  Pipe pipe;
+  MethodsLink methods;
+  signal_checks = 0;
+  BlockLink link(pipe.out.get(), methods, count_signal_check);
+
+  pipe.send("abc");
+  ASSERT_TRUE(link.byte_waiting());
+  EXPECT_EQ(pipe.queued(), 3) << "a poll must leave the bytes in the driver until the read";
+  EXPECT_EQ(link.read_byte(), 'a');
+  EXPECT_EQ(pipe.queued(), 0) << "the first read takes every waiting byte";
+
+  pipe.send("de");  // arrives while the block is handed out
+  std::string got;
+  while (got.size() < 4) {
+    ASSERT_TRUE(link.byte_waiting());
+    got += static_cast<char>(link.read_byte());
+  }
+  EXPECT_EQ(got, "bcde");
+  EXPECT_FALSE(link.byte_waiting());
+  EXPECT_EQ(signal_checks, 3) << "signals are checked at every poll that asks the driver";
+  EXPECT_TRUE(methods.calls.empty());
+}
+
+TEST(BlockLink, APendingSignalStopsThePoll) {
+  Pipe pipe;
+  MethodsLink methods;
+  BlockLink link(pipe.out.get(), methods, interrupt);
+  EXPECT_THROW(link.byte_waiting(), Interrupted);
+}
+
+TEST(BlockLink, DescriptorFailuresAreLeftToTheLinksOwnOperations) {
+  MethodsLink methods;
+  BlockLink broken(-1, methods, count_signal_check);
+  EXPECT_TRUE(broken.byte_waiting());
+  EXPECT_EQ(broken.read_byte(), 'M');
+  EXPECT_EQ(methods.calls, (std::vector<std::string>{"inWaiting", "read"}));
+
+  // End of file although the driver reported a byte: the link's read reports it.
+  Pipe pipe;
+  MethodsLink after_eof;
+  BlockLink link(pipe.out.get(), after_eof, count_signal_check);
+  pipe.send("x");
+  ASSERT_TRUE(link.byte_waiting());
+  char drained;
+  ASSERT_EQ(::read(pipe.out.get(), &drained, 1), 1);
+  pipe.in.close();
+  EXPECT_EQ(link.read_byte(), 'M');
+  EXPECT_EQ(after_eof.calls, (std::vector<std::string>{"read"}));
+}
+
+// The whole run with the stream read in blocks through a pipe, against the same
+// run with a link that is polled and read byte by byte: apart from the polls
+// and reads themselves, every effect happens in the same order.
+int stream_fd = -1;
+void end_when_drained() {
+  int queued = 0;
+  if (::ioctl(stream_fd, FIONREAD, &queued) == 0 && queued == 0) throw testing::StreamEnd{};
+}
+
+struct PipePorts : SerialPorts {
+  explicit PipePorts(int fd) : fd(fd) {}
+  std::unique_ptr<RadarLink> open(const std::string&, long) override {
+    return std::make_unique<BlockLink>(fd, unused, end_when_drained);
+  }
+  int fd;
+  MethodsLink unused;
+};
+
+TEST(BlockLink, TheControllerListsOncePerByteAndRunsAsWithAByteByByteLink) {
+  const std::vector<int> frame = {0xAA, 0xAA, 0x0C, 0x07, 0x00, 0x00, 0x01,
+                                  0x2C, 0x00, 0x02, 0xBC, 0x00, 0x55};
+  std::vector<int> stream = frame;
+  stream.push_back(0x00);  // finds the stick
+  stream.insert(stream.end(), frame.begin(), frame.end());
+  const Config config{3.5, 1.0, " ", "SN\n"};
+  auto prepare = [](testing::Fakes& fakes) {
+    fakes.media = {{13, {"STICK"}}, {14, {}}};
+    fakes.content["/home/pi/Configuration/current_time.txt"] = "08-10-13";
+  };
+
+  testing::Fakes byte_by_byte;
+  prepare(byte_by_byte);
+  byte_by_byte.script = stream;
+  EXPECT_THROW(controller(config, byte_by_byte.platform), testing::StreamEnd);
+  testing::Log expected;
+  for (const std::string& event : byte_by_byte.log) {
+    if (event != "poll" && event != "read" && event.rfind("open ", 0) != 0) {
+      expected.push_back(event);
+    }
+  }
+
+  Pipe pipe;
+  for (int byte : stream) pipe.send(std::string(1, static_cast<char>(byte)));
+  stream_fd = pipe.out.get();
+  PipePorts ports(pipe.out.get());
+  testing::Fakes blocks;
+  prepare(blocks);
+  Platform platform{ports, blocks, blocks, blocks, blocks, blocks};
+  EXPECT_THROW(controller(config, platform), testing::StreamEnd);
+  EXPECT_EQ(blocks.log, expected);
+  EXPECT_EQ(std::count(blocks.log.begin(), blocks.log.end(), "list /media/pi"),
+            static_cast<long>(stream.size()));
+  EXPECT_TRUE(ports.unused.calls.empty());
+}
+
+}  // namespace
+}  // namespace kestrel
