@@ -1,51 +1,12 @@
 """The end path: stop line, last-seen reset, export to the stick and restart."""
 import re
-import time
 
 import pytest
 
 import radar_sim
-from sandbox import Sandbox
+from steps import TITLE, end_run, export_argv, header, row, send_frames, tagsheet_path, today
 
-TITLE = b"\n    Date       Time     Distance of Object\n"
 EXPORT_COMMANDS = [b"rsync", b"umount", b"rm", b"reboot"]
-
-
-def today():
-    return time.strftime("%d-%m-%Y")
-
-
-def tagsheet_path(box, date):
-    return box.tagsheets_dir / date / ("Non-Tag-%s.txt" % date)
-
-
-def send_frames(box, *counts):
-    for count in counts:
-        box.send(radar_sim.encode_frame(count))
-    box.wait_consumed()
-
-
-def end_run(box, times=1):
-    """A byte arrives while something is listed under /media/pi."""
-    box.send(b"\x00")
-    box.wait_for_sudo(b"reboot", timeout=15, count=times)
-    box.wait_consumed()
-
-
-def export_argv(mount_point):
-    return [[b"rsync", b"-avx", b"/home/pi/Configuration/Tagsheets/", mount_point],
-            [b"umount", mount_point],
-            [b"rm", b"-r", mount_point],
-            [b"reboot"]]
-
-
-def header(stop_time, start_time, serial=b"SN-0042\n"):
-    return (b"Equipment Stop Time:" + stop_time + b"\n\n\nEquipment Start Time:" + start_time
-            + b"\nSerial No:" + serial + TITLE)
-
-
-def row(date, time_text, distance):
-    return date + b"    " + time_text + b"        " + distance + b"\n"
 
 
 class TestEndPath:

@@ -15,7 +15,7 @@ import pytest
 
 import radar_sim
 from sandbox import TAGSHEETS_INSIDE, Sandbox
-from test_export import TITLE, end_run, export_argv, send_frames, today
+from steps import TITLE, end_run, export_argv, send_frames, today
 
 HEADER = (rb"Equipment Stop Time:(?: |\d\d-\d\d-\d\d)\n\n\nEquipment Start Time:\d\d-\d\d-\d\d"
           rb"\nSerial No:SN-0042\n" + re.escape(TITLE))

@@ -14,7 +14,7 @@ from pathlib import Path
 import pytest
 
 from sandbox import REPO_ROOT
-from test_export import end_run, send_frames
+from steps import end_run, send_frames
 
 ROW = re.compile(rb"(\d\d)-(\d\d)-(\d{4})    (\d\d)-(\d\d)-(\d\d)        (\d+\.\d\d)\n")
 BROWSER_TIMEOUT = 90

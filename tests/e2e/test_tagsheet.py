@@ -1,30 +1,11 @@
 """Tagsheets, housekeeping, detections and the last-seen file, end to end."""
 import re
-import time
 
-import radar_sim
-
-TITLE = b"\n    Date       Time     Distance of Object\n"
-
-
-def clock_texts():
-    """Local date and time texts now, in the sandbox's time zone."""
-    return time.strftime("%d-%m-%Y"), time.strftime("%H-%M-%S")
-
-
-def send_frames(box, *counts):
-    for count in counts:
-        box.send(radar_sim.encode_frame(count))
-    box.wait_consumed()
+from steps import TITLE, header, send_frames, tagsheet_path, today
 
 
 def tagsheet(box, date):
-    return (box.tagsheets_dir / date / ("Non-Tag-%s.txt" % date)).read_bytes()
-
-
-def header(stop_time, start_time, serial=b"SN-0042\n"):
-    return (b"Equipment Stop Time:" + stop_time + b"\n\n\nEquipment Start Time:" + start_time
-            + b"\nSerial No:" + serial + TITLE)
+    return tagsheet_path(box, date).read_bytes()
 
 
 def header_time(content, nth=0):
@@ -33,7 +14,7 @@ def header_time(content, nth=0):
 
 class TestHousekeeping:
     def test_first_and_second_start_of_a_day(self, sandbox):
-        date, _ = clock_texts()
+        date = today()
         day = ("/home/pi/Configuration/Tagsheets/" + date).encode()
         sandbox.start()
         assert sandbox.console()[0] == b"b''"
@@ -51,7 +32,7 @@ class TestHousekeeping:
         assert tagsheet(sandbox, date).count(b"Equipment Start Time:") == 2
 
     def test_search_lists_every_entry_named_like_the_day(self, sandbox):
-        date, _ = clock_texts()
+        date = today()
         (sandbox.tagsheets_dir / "01-01-2020" / date).mkdir(parents=True)
         sandbox.start()
         listed = sandbox.console()[0]
@@ -61,7 +42,7 @@ class TestHousekeeping:
         sandbox.tagsheets_dir.rmdir()
         sandbox.start(wait=False)
         assert sandbox.wait_exit() == 1
-        date, _ = clock_texts()
+        date = today()
         assert sandbox.stderr()[-1].decode() == (
             "subprocess.CalledProcessError: Command 'sudo find /home/pi/Configuration/Tagsheets "
             "-name \"%s\" ' returned non-zero exit status 1." % date)
@@ -82,7 +63,7 @@ class TestDetections:
         sandbox.set_config("Serial.txt", b"SN-\xff\xfe\r\n")
         sandbox.start()
         send_frames(sandbox, 125, 300, 100, 299, 57)
-        date, _ = clock_texts()
+        date = today()
         content = tagsheet(sandbox, date)
         start_time = header_time(content)
         rows = content.split(TITLE, 1)[1]
@@ -101,7 +82,7 @@ class TestDetections:
         sandbox.set_config("range_low.txt", "0.57")
         sandbox.start()
         send_frames(sandbox, 57)
-        date, _ = clock_texts()
+        date = today()
         assert tagsheet(sandbox, date).endswith(b"        0.57\n")
 
     def test_low_bound_above_high_bound_logs_nothing(self, sandbox):
@@ -109,7 +90,7 @@ class TestDetections:
         sandbox.set_config("range_high.txt", "1")
         sandbox.start()
         send_frames(sandbox, 200, 100, 300)
-        date, _ = clock_texts()
+        date = today()
         assert tagsheet(sandbox, date).endswith(TITLE)
         assert sandbox.buzzer_log() == ["off"] * 3
         assert (sandbox.config_dir / "current_time.txt").read_bytes() == b" "
