@@ -1,6 +1,7 @@
 // Temporary directories, and reference answers from Debian's Python.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -47,6 +48,19 @@ inline std::optional<std::vector<std::string>> python_lines(
   lines.pop_back();
   if (::pclose(pipe) != 0) lines.push_back("python failed");
   return lines;
+}
+
+// Expects actual(input) to be the line the Python script prints for each
+// input; skips the test where that Python is missing.
+template <class Actual>
+void expect_agrees_with_python(const std::string& script, const std::vector<std::string>& inputs,
+                               Actual actual) {
+  const auto expected = python_lines(script, inputs);
+  if (!expected) GTEST_SKIP() << "no /usr/bin/python3";
+  ASSERT_EQ(expected->size(), inputs.size());
+  for (std::size_t k = 0; k < inputs.size(); ++k) {
+    EXPECT_EQ(actual(inputs[k]), (*expected)[k]) << "input (hex) " << hex_of(inputs[k]);
+  }
 }
 
 }  // namespace kestrel::testing
