@@ -19,6 +19,7 @@ PACKAGE_FILES = {
     "/usr/lib/python3/dist-packages/kestrel.abi3.so": 0o644,
     "/usr/lib/python3/dist-packages/buzzer.abi3.so": 0o644,
     "/lib/systemd/system/kestrel.service": 0o644,
+    "/lib/systemd/system/kestrel-usb-ready.service": 0o644,
     "/lib/udev/rules.d/90-kestrel.rules": 0o644,
     "/etc/kestrel/buzzer.conf": 0o644,
     "/etc/sudoers.d/kestrel": 0o440,
@@ -33,7 +34,9 @@ DEFAULTS = {
     "current_time.txt": b" ",
     "Serial.txt": b"unknown\n",  # no "Serial" line in this machine's /proc/cpuinfo
 }
-SERVICE_LINK = "/etc/systemd/system/multi-user.target.wants/kestrel.service"
+WANTS = "/etc/systemd/system/multi-user.target.wants/"
+SERVICE_LINK = WANTS + "kestrel.service"
+UNITS = ["kestrel.service", "kestrel-usb-ready.service"]
 
 
 def mode(root, inside):
@@ -64,11 +67,13 @@ class TestInstall:
             assert installed.path(path).read_bytes() == content, name
             assert (mode(installed, path), installed.owner(path)) == (0o644, ("pi", "pi")), name
 
-    def test_the_service_is_enabled_for_boot_with_its_user_and_groups(self, installed):
-        assert os.readlink(installed.path(SERVICE_LINK)) == "/lib/systemd/system/kestrel.service"
+    def test_the_units_are_enabled_for_boot_and_valid_with_the_services_user(self, installed):
+        for unit in UNITS:
+            assert os.readlink(installed.path(WANTS + unit)) == "/lib/systemd/system/" + unit
         assert installed.run(["getent", "passwd", "pi"]).stdout.split(":")[5] == "/home/pi"
         installed.run(["getent", "group", "gpio", "dialout"])
-        verify = installed.run(["systemd-analyze", "verify", "/lib/systemd/system/kestrel.service"])
+        verify = installed.run(["systemd-analyze", "verify"] +
+                               ["/lib/systemd/system/" + unit for unit in UNITS])
         assert verify.stdout + verify.stderr == ""
 
     def test_the_installed_buzzer_reads_its_configuration_and_names_the_missing_line(self, installed):
