@@ -2,6 +2,7 @@
 maintainer scripts, its launcher run in the sandbox against the simulated
 radar, then upgraded, removed and purged."""
 import os
+import shlex
 import shutil
 import stat
 
@@ -16,6 +17,7 @@ PACKAGE_FILES = {
     "/usr/bin/kestrel": 0o755,
     "/usr/bin/kestrel-report": 0o755,
     "/usr/libexec/kestrel/kestrel-usb-mount": 0o755,
+    "/usr/libexec/kestrel/kestrel-ended": 0o755,
     "/usr/lib/python3/dist-packages/kestrel.abi3.so": 0o644,
     "/usr/lib/python3/dist-packages/buzzer.abi3.so": 0o644,
     "/lib/systemd/system/kestrel.service": 0o644,
@@ -152,6 +154,24 @@ class TestSudoRule:
         installed.run(["adduser", "--quiet", "--disabled-password", "--gecos", "", "first"])
         result = installed.run(["sudo", "-n", "-l", "-U", "first", "reboot"], check=False)
         assert result.returncode == 1
+
+
+class TestStop:
+    def stop_commands(self, root):
+        unit = root.path("/lib/systemd/system/kestrel.service").read_text()
+        return [line.split("=", 1)[1] for line in unit.splitlines()
+                if line.startswith("ExecStopPost=")]
+
+    def test_the_buzzer_is_claimed_silent_as_the_services_user_whatever_the_result(
+            self, installed):
+        silence, note = self.stop_commands(installed)
+        assert silence.startswith("-") and note == "+/usr/libexec/kestrel/kestrel-ended"
+        installed.path("/etc/kestrel/buzzer.conf").write_text("line = GPIO23\n")
+        result = installed.run(["setpriv", "--reuid=pi", "--regid=pi", "--init-groups"] +
+                               shlex.split(silence[1:]), check=False)
+        assert result.returncode == 1
+        assert result.stderr.splitlines()[-1].endswith('GPIO line "GPIO23" not found: '
+                                                       'there is no GPIO chip (/dev/gpiochip*)')
 
 
 class TestLauncher:
