@@ -98,6 +98,20 @@ class TestMountOptions:
                            "/dev/sdb1", "/media/pi/STICK"]
 
 
+class TestNtfs:
+    def test_the_kernels_read_write_driver_where_ntfs_3g_is_missing(self):
+        command = mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="ntfs")
+        assert command[:4] == ["systemd-mount", "--no-block", "--collect", "--type=ntfs3"]
+        assert command[4] == "--options=nosuid,nodev,uid=1001,gid=1002,umask=0022"
+
+    def test_ntfs_3g_where_it_is_installed(self):
+        setup = "mkdir /run/log/sbin && ln -s /bin/true /run/log/sbin/mount.ntfs"
+        status, calls, _ = run_helper("add", setup, ID_FS_LABEL="STICK", ID_FS_TYPE="ntfs",
+                                      PATH="/run/fakes:/usr/bin:/bin:/run/log/sbin")
+        (command,) = [call for call in calls if call[0] == "systemd-mount"]
+        assert status == 0 and not any(arg.startswith("--type") for arg in command)
+
+
 class TestDesktopAutomounter:
     def test_nothing_is_mounted_while_udisks2_runs(self):
         status, calls, _ = run_helper("add", ID_FS_LABEL="STICK",
