@@ -3,7 +3,7 @@ of a desktop automounter's way, leaving alone what the system uses or what
 was there at boot, and cleaning up after a stick is pulled.
 
 The helper runs in a bubblewrap sandbox with its own /media, and with fakes
-of systemd-mount, systemctl, findmnt, lsblk, swapon and id first on PATH.
+of systemd-mount, systemctl, findmnt, lsblk, swapon, logger and id first on PATH.
 """
 import json
 import os
@@ -16,7 +16,7 @@ import pytest
 REPO = Path(__file__).resolve().parents[2]
 HELPER = REPO / "system" / "kestrel-usb-mount"
 FAKE = Path(__file__).resolve().parent / "fake_command"
-FAKED = ["systemd-mount", "systemctl", "findmnt", "lsblk", "swapon", "id"]
+FAKED = ["systemd-mount", "systemctl", "findmnt", "lsblk", "swapon", "logger", "id"]
 # A stick with one partition, inserted once the system is up.
 STICK = "/dev/sdb 8:16 disk -\n/dev/sdb1 8:17 part /dev/sdb\n"
 UP = "kestrel-usb-ready.service"
@@ -44,14 +44,17 @@ def run_helper(action, setup="", **env):
                                 capture_output=True, text=True, timeout=TIMEOUT)
         log = folder / "calls"
         calls = [json.loads(line) for line in log.read_text().splitlines()] if log.exists() else []
-    faked = [c for c in calls if c[0] not in ("id", "lsblk", "swapon", "findmnt")]
+    faked = [c for c in calls if c[0] not in ("id", "lsblk", "swapon", "findmnt", "logger")]
+    run_helper.notes = [c[-1] for c in calls if c[0] == "logger"]
     return result.returncode, faked, result.stdout.split()
 
 
-def not_mounted(**env):
+def not_mounted(why, **env):
+    """Asserts that the helper leaves the device alone and tells the journal why."""
     status, calls, _ = run_helper("add", **env)
     assert status == 0
     assert [call for call in calls if call[0] == "systemd-mount"] == []
+    assert run_helper.notes == ["%s: not mounted: %s" % (env.get("DEVNAME", "/dev/sdb1"), why)]
 
 
 def mounted(**env):
@@ -131,10 +134,8 @@ class TestPresentAtBoot:
         assert (status, calls) == (0, [])
 
     def test_nothing_is_mounted_until_the_system_is_up(self):
-        status, calls, _ = run_helper("add", ID_FS_LABEL="STICK", FAKE_ACTIVE="")
-        assert status == 0
-        assert [call[0] for call in calls] == ["systemctl", "systemctl"]
-        assert calls[-1][-1] == UP
+        not_mounted("it was there while the system started", ID_FS_LABEL="STICK",
+                    FAKE_ACTIVE="")
 
 
 # A board booted from a USB disk: firmware and root on sda, root shown as /dev/root.
@@ -144,33 +145,40 @@ USB_BOOT_MOUNTS = "8:2 /dev/root /\n8:1 /dev/sda1 /boot/firmware\n0:5 tmpfs /run
 
 
 class TestDevicesInUse:
-    @pytest.mark.parametrize("device", ["/dev/sda1", "/dev/sda2", "/dev/sda3"])
-    def test_no_partition_of_the_disk_the_system_runs_from(self, device):
-        not_mounted(DEVNAME=device, ID_FS_LABEL="bootfs", ID_FS_TYPE="vfat",
+    @pytest.mark.parametrize("device, why", [
+        ("/dev/sda1", "/dev/sda1 is mounted on /boot/firmware"),
+        ("/dev/sda2", "/dev/sda2 is mounted on /"),
+        ("/dev/sda3", "/dev/sda2 of the same disk is mounted on /"),
+    ])
+    def test_no_partition_of_the_disk_the_system_runs_from(self, device, why):
+        not_mounted(why, DEVNAME=device, ID_FS_LABEL="bootfs", ID_FS_TYPE="vfat",
                     FAKE_BLOCK=USB_BOOT, FAKE_MOUNTS=USB_BOOT_MOUNTS)
 
-    @pytest.mark.parametrize("mounts", [
-        "8:17 /dev/sdb1 /mnt/backup\n",
-        "8:17 /dev/sdb1 /media/pi/STICK\n",
-        "0:44 /dev/sdb1[/@data] /srv\n",  # btrfs: an anonymous device number
+    @pytest.mark.parametrize("mounts, where", [
+        ("8:17 /dev/sdb1 /mnt/backup\n", "/mnt/backup"),
+        ("8:17 /dev/sdb1 /media/pi/STICK\n", "/media/pi/STICK"),
+        ("0:44 /dev/sdb1[/@data] /srv\n", "/srv"),  # btrfs: an anonymous device number
     ])
-    def test_not_a_device_mounted_already(self, mounts):
-        not_mounted(ID_FS_LABEL="STICK", FAKE_MOUNTS=mounts)
+    def test_not_a_device_mounted_already(self, mounts, where):
+        not_mounted("/dev/sdb1 is mounted on " + where, ID_FS_LABEL="STICK", FAKE_MOUNTS=mounts)
 
     def test_not_a_partition_of_a_disk_whose_other_partition_is_mounted_elsewhere(self):
         two = STICK + "/dev/sdb2 8:18 part /dev/sdb\n"
-        not_mounted(DEVNAME="/dev/sdb2", FAKE_BLOCK=two, FAKE_MOUNTS="8:17 /dev/sdb1 /home\n")
+        not_mounted("/dev/sdb1 of the same disk is mounted on /home", DEVNAME="/dev/sdb2",
+                    FAKE_BLOCK=two, FAKE_MOUNTS="8:17 /dev/sdb1 /home\n")
 
     def test_not_a_partition_of_a_disk_with_swap_on_it(self):
         two = STICK + "/dev/sdb2 8:18 part /dev/sdb\n"
-        not_mounted(FAKE_BLOCK=two, FAKE_SWAPS="/dev/sdb2\n")
+        not_mounted("/dev/sdb2 of the same disk is swap", FAKE_BLOCK=two,
+                    FAKE_SWAPS="/dev/sdb2\n")
 
     def test_not_a_partition_of_a_disk_that_carries_an_encrypted_volume(self):
         stacked = STICK + "/dev/sdb2 8:18 part /dev/sdb\n/dev/mapper/root 254:0 crypt /dev/sdb2\n"
-        not_mounted(FAKE_BLOCK=stacked, FAKE_MOUNTS="254:0 /dev/mapper/root /\n")
+        not_mounted("/dev/mapper/root is taken by crypt", FAKE_BLOCK=stacked,
+                    FAKE_MOUNTS="254:0 /dev/mapper/root /\n")
 
     def test_not_a_device_lsblk_cannot_see(self):
-        not_mounted(DEVNAME="/dev/sdz1")
+        not_mounted("cannot tell whether it is in use", DEVNAME="/dev/sdz1")
 
     def test_the_second_partition_of_a_stick_whose_first_is_mounted_for_the_logger(self):
         two = STICK + "/dev/sdb2 8:18 part /dev/sdb\n"
