@@ -175,6 +175,18 @@ class TestEveryElfFile:
             assert elf["e_entry"] % 2 == 0
         assert thumb_entries == []
 
+    def test_links_in_only_objects_of_our_own_sources(self, package, debug_files, name):
+        """The toolchain's start files and static libraries (crti.o, crtstuff.c, Scrt1.o,
+        libgcc2.c, ...) would show among the source file symbols."""
+        with open(debug_file_of(package / name, debug_files), "rb") as f:
+            sources = {s.name for s in ELFFile(f).get_section_by_name(".symtab").iter_symbols()
+                       if s["st_info"]["type"] == "STT_FILE"}
+        ours = subprocess.run(["git", "ls-files", "*.cpp"], cwd=REPO, check=True,
+                              capture_output=True, text=True).stdout.split()
+        assert "dso_handle.cpp" in sources
+        # "": the linker's own symbols (PLT, GOT, dynamic section)
+        assert sources - {Path(p).name for p in ours} - {""} == set()
+
     def test_every_arm_instruction_runs_on_an_arm1176(self, package, debug_files, word_trial,
                                                       name):
         path = package / name
