@@ -1,4 +1,5 @@
-// Where the tagsheets live and the exact text of their three records.
+// Where the tagsheets live and the exact text of their three records
+// (tagsheet/format.h).
 #pragma once
 
 #include <string>
@@ -7,8 +8,7 @@
 
 namespace kestrel {
 
-inline const std::string tagsheets_directory = "/home/pi/Configuration/Tagsheets";
-
+// The day's folder and the tagsheet in it, for the start date d.
 std::string tagsheet_directory(const std::string& d);
 std::string tagsheet_path(const std::string& d);
 

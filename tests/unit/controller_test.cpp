@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "fakes.h"
-#include "radar/detection.h"
 #include "radar/distance.h"
 #include "startup/number.h"
 
