@@ -2,14 +2,6 @@
 
 namespace kestrel {
 
-std::string to_bytes(PyObject* str) {
-  PyRef encoded = checked(PyUnicode_EncodeFSDefault(str));
-  char* data = nullptr;
-  Py_ssize_t size = 0;
-  checked_status(PyBytes_AsStringAndSize(encoded.get(), &data, &size));
-  return std::string(data, static_cast<std::size_t>(size));
-}
-
 PyRef global(PyObject* globals, const char* name) {
   PyObject* value = PyDict_GetItemString(globals, name);
   if (value == nullptr) {
