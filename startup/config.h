@@ -16,6 +16,6 @@ struct Config {
 
 // Reads and converts the four files in order; a failure stops at its file, so
 // the files after it are never opened.
-Config read_config(Files& files);
+Config read_config(Files& files, Floats& floats);
 
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 // controller, which does not return in normal operation.
 #include "platform/posix_files.h"
 #include "platform/python_errors.h"
+#include "platform/python_floats.h"
 #include "platform/python_platform.h"
 #include "startup/config.h"
 #include "startup/controller.h"
@@ -57,7 +58,8 @@ int load(PyObject* module) {
     import_star(module, "buzzer");
     import_module(module, "serial");
     PosixFiles files;
-    store_config(module, read_config(files));
+    PythonFloats floats;
+    store_config(module, read_config(files, floats));
     PyRef entry = checked(PyObject_GetAttrString(module, "controller"));
     checked(PyObject_CallObject(entry.get(), nullptr));
   });
