@@ -1,11 +1,14 @@
 """Fixtures for the end-to-end tests: a fresh sandbox per test around the built module."""
-import sys
+import os
+import time
 
 import pytest
 
-from sandbox import REPO_ROOT, Sandbox, module_path
+from sandbox import REPO_ROOT, TIME_ZONE, Sandbox, module_path
 
-sys.path.insert(0, str(REPO_ROOT / "tools"))
+# The program in the sandbox runs in this zone; dates the tests expect are its dates.
+os.environ["TZ"] = TIME_ZONE
+time.tzset()
 
 
 @pytest.fixture(scope="session")
