@@ -6,7 +6,8 @@ import pytest
 
 from sandbox import REPO_ROOT, TIME_ZONE, Sandbox, module_path
 
-# The program in the sandbox runs in this zone; dates the tests expect are its dates.
+# The program runs in the sandbox's time zone: the tests read dates and times
+# of day in the same zone, or they disagree with it for an hour every night.
 os.environ["TZ"] = TIME_ZONE
 time.tzset()
 
