@@ -3,7 +3,9 @@
 #include "platform/python_ref.h"
 
 // The interpreter keeps its own objects for the life of the process.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libpython3\n"; }
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libpython3\n";
+}
 
 namespace kestrel::testing {
 
