@@ -9,20 +9,13 @@
 #include <system_error>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace kestrel::report {
 namespace {
 
 class LineReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/kestrel-report-lines-XXXXXX";
-    int fd = ::mkstemp(name);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    path_ = name;
-  }
-  void TearDown() override { std::remove(path_.c_str()); }
-
   // Each line as "text|ended|too_long", read through a buffer of buffer_size bytes.
   std::vector<std::string> read(const std::string& content, size_t buffer_size) {
     std::ofstream(path_, std::ios::binary) << content;
@@ -37,7 +30,8 @@ class LineReaderTest : public ::testing::Test {
     return lines;
   }
 
-  std::string path_;
+  kestrel::testing::TempDir folder_;
+  const std::string path_ = folder_ / "tagsheet";
 };
 
 TEST_F(LineReaderTest, LinesAreTheSameWhateverTheBufferSize) {
