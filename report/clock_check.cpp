@@ -2,6 +2,10 @@
 
 #include <vector>
 
+#ifndef KESTREL_FIRST_RELEASE
+#error "the build defines KESTREL_FIRST_RELEASE as YYYYMMDD"
+#endif
+
 namespace kestrel::report {
 
 namespace {
@@ -22,6 +26,11 @@ std::string join(const std::vector<std::string>& parts, const std::string& separ
 }
 
 }  // namespace
+
+Date first_release_date() {
+  return Date{KESTREL_FIRST_RELEASE / 10000, KESTREL_FIRST_RELEASE / 100 % 100,
+              KESTREL_FIRST_RELEASE % 100};
+}
 
 int64_t seconds_at_midnight(Date date) {
   // Days since 1970-01-01 in the proleptic Gregorian calendar, counted from a March-based
@@ -53,10 +62,10 @@ std::string ClockFlags::text(const ClockLimits& limits) const {
                        " earlier than the row before");
   }
   if (before_first_release) {
-    problems.push_back("dates before the first release, " + iso_date(limits.first_release));
+    problems.push_back("dates before the first release (" + iso_date(limits.first_release) + ")");
   }
   if (in_the_future) {
-    problems.push_back("dates after the export, in the future");
+    problems.push_back("dates after the export (in the future)");
   }
   return problems.empty() ? "ok" : join(problems, "; ");
 }

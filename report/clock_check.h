@@ -21,6 +21,10 @@ struct Moment {
   int64_t seconds() const;
 };
 
+// The day of the first release, built in from the package's oldest changelog entry: no
+// logger wrote a row before it, whichever release of the report reads the tagsheets.
+Date first_release_date();
+
 // Seconds from 1970-01-01 to 00:00:00 of date.
 int64_t seconds_at_midnight(Date date);
 

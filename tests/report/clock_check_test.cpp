@@ -97,7 +97,7 @@ TEST(ClockCheck, DatesBeforeTheFirstRelease) {
   ClockCheck reset(limits);
   ClockFlags flags = run(reset, at(1970, 1, 1, 0, 0, 5), {at(1970, 1, 1, 0, 1)});
   EXPECT_TRUE(flags.before_first_release);
-  EXPECT_EQ(flags.text(limits), "dates before the first release, 2026-06-01");
+  EXPECT_EQ(flags.text(limits), "dates before the first release (2026-06-01)");
   ClockCheck late_row(limits);
   EXPECT_TRUE(run(late_row, at(2026, 6, 1, 0), {at(2026, 5, 31, 23, 59, 59)}).before_first_release);
 }
@@ -111,7 +111,7 @@ TEST(ClockCheck, DatesInTheFutureOfEveryTimeZone) {
   ClockCheck far_ahead(limits);
   ClockFlags flags = run(far_ahead, at(2026, 12, 7, 8), {at(2038, 1, 19, 3, 14, 8)});
   EXPECT_TRUE(flags.in_the_future);
-  EXPECT_EQ(flags.text(limits), "dates after the export, in the future");
+  EXPECT_EQ(flags.text(limits), "dates after the export (in the future)");
 }
 
 TEST(ClockCheck, ARunWithoutAStartIsNotComparedButItsRowsAre) {
@@ -131,7 +131,7 @@ TEST(ClockCheck, EveryProblemIsNamedOnce) {
       run(check, at(2019, 1, 1, 8), {at(2019, 1, 1, 10), at(2019, 1, 1, 9, 30), at(2099, 1, 1, 0)});
   EXPECT_EQ(flags.text(limits),
             "starts before the previous run's last row; 1 row earlier than the row before; "
-            "dates before the first release, 2026-06-01; dates after the export, in the future");
+            "dates before the first release (2026-06-01); dates after the export (in the future)");
 }
 
 }  // namespace
