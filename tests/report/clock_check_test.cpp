@@ -34,6 +34,12 @@ TEST(Moment, CountsSecondsLikeTheCalendar) {
   EXPECT_EQ(at(2026, 12, 7, 8, 10, 12).seconds(), 1796601600 + 8 * 3600 + 10 * 60 + 12);
 }
 
+TEST(ClockCheck, TheFirstReleaseIsTheOldestChangelogEntrysDay) {
+  // debian/changelog: " -- kestrel developers <...>  Mon, 01 Jun 2026 12:00:00 +0000".
+  Date first = first_release_date();
+  EXPECT_EQ(iso_date(first), "2026-06-01");
+}
+
 TEST(ClockCheck, RunsInOrderAreOk) {
   ClockCheck check(limits);
   ClockFlags first =
