@@ -84,8 +84,9 @@ int days_in_month(int year, int month) {
 
 void append_digits(std::string& out, int value, int width) {
   out.resize(out.size() + width);
-  for (auto it = out.rbegin(); width-- > 0; ++it, value /= 10)
+  for (auto it = out.rbegin(); width-- > 0; ++it, value /= 10) {
     *it = static_cast<char>('0' + value % 10);
+  }
 }
 
 // "first<separator>second<separator>third", the last two with two digits.
@@ -104,8 +105,9 @@ std::string three_numbers(int first, int first_width, char separator, int second
 std::optional<Date> parse_date(std::string_view text) {
   std::optional<Fields> date = read_fields(tagsheet::date_pattern, text);
   if (!date || date->month < 1 || date->month > 12 || date->day < 1 ||
-      date->day > days_in_month(date->year, date->month))
+      date->day > days_in_month(date->year, date->month)) {
     return std::nullopt;
+  }
   return Date{date->year, date->month, date->day};
 }
 
@@ -133,8 +135,9 @@ std::optional<Row> parse_row(std::string_view line) {
   using namespace tagsheet;
   if (line.size() <= row_distance_column ||
       line.substr(date_width, row_gap_after_date.size()) != row_gap_after_date ||
-      line.substr(row_time_gap_column, row_gap_after_time.size()) != row_gap_after_time)
+      line.substr(row_time_gap_column, row_gap_after_time.size()) != row_gap_after_time) {
     return std::nullopt;
+  }
   auto date = parse_date(line.substr(0, date_width));
   auto time = parse_time(line.substr(row_time_column, time_width));
   auto distance = parse_distance(line.substr(row_distance_column));
@@ -150,8 +153,9 @@ size_t trailing_row_start(std::string_view text) {
 }
 
 Date next_day(Date date) {
-  if (date.day < days_in_month(date.year, date.month))
+  if (date.day < days_in_month(date.year, date.month)) {
     return Date{date.year, date.month, date.day + 1};
+  }
   if (date.month < 12) return Date{date.year, date.month + 1, 1};
   return Date{date.year + 1, 1, 1};
 }

@@ -96,8 +96,9 @@ void TagsheetParser::begin_header(std::string_view last_seen) {
 
 bool TagsheetParser::collect(std::string_view text) {
   if (extra_lines_.size() == max_extra_header_lines || parse_row(text) ||
-      starts_with(text, stop_label))
+      starts_with(text, stop_label)) {
     return false;
+  }
   extra_lines_.emplace_back(text);
   return true;
 }

@@ -21,6 +21,7 @@ PACKAGE_FILES = {
     "/lib/systemd/system/kestrel.service": 0o644,
     "/lib/udev/rules.d/90-kestrel.rules": 0o644,
     "/etc/kestrel/buzzer.conf": 0o644,
+    "/etc/sudoers.d/kestrel": 0o440,
     "/usr/share/man/man1/kestrel.1.gz": 0o644,
     "/usr/share/man/man1/kestrel-report.1.gz": 0o644,
     "/usr/share/doc/kestrel/changelog.gz": 0o644,
@@ -78,6 +79,76 @@ class TestInstall:
                                                   'not found: there is no GPIO chip (/dev/gpiochip*)')
 
 
+def sudo_allows(root, argv):
+    """Whether the scratch root's sudo lets pi run argv without a password."""
+    result = root.run(["sudo", "-n", "-l", "-U", "pi"] + list(argv), check=False)
+    assert result.returncode in (0, 1), result.stderr
+    return result.returncode == 0
+
+
+DAY = "/home/pi/Configuration/Tagsheets/01-06-2026"
+
+
+class TestSudoRule:
+    def test_sudo_parses_the_whole_configuration_with_the_rule(self, installed):
+        result = installed.run(["visudo", "-c"])
+        assert "/etc/sudoers.d/kestrel: parsed OK" in result.stdout
+
+    @pytest.mark.parametrize("argv", [
+        ["find", "/home/pi/Configuration/Tagsheets", "-name", "01-06-2026"],
+        ["mkdir", DAY],
+        ["chmod", "a+r+w", DAY],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/STICK"],
+        ["umount", "/media/pi/STICK"],
+        ["rm", "-r", "/media/pi/STICK"],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/My$Stick'\"\t*"],
+        ["umount", "/media/pi/..hidden"],
+        ["rm", "-r", "/media/pi/.x"],
+        ["/usr/sbin/reboot"],
+    ])
+    def test_each_command_of_the_logger_is_allowed(self, installed, argv):
+        assert sudo_allows(installed, argv)
+
+    @pytest.mark.parametrize("argv", [
+        ["find", "/home/pi/Configuration/Tagsheets", "-name", "01-06-2026", "-delete"],
+        ["find", "/home/pi/Configuration/Tagsheets", "-name", "*"],
+        ["find", "/", "-name", "01-06-2026"],
+        ["mkdir", "-p", DAY],
+        ["mkdir", DAY, "/etc/cron.d/x"],
+        ["mkdir", "/home/pi/Configuration/Tagsheets/../../../etc"],
+        ["chmod", "a+r+w", "/etc/shadow"],
+        ["chmod", "-R", "a+r+w", DAY],
+        ["chmod", "u+s", DAY],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/STICK", "--delete"],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/STICK --remove-source-files"],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/STICK", "cron.d"],
+        ["rsync", "-avx", "--remove-source-files", "/home/pi/Configuration/Tagsheets/", "/media/pi/S"],
+        ["rsync", "-avx", "/etc/", "/media/pi/STICK"],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/.."],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/STICK/../../etc"],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/etc"],
+        ["umount", "/"],
+        ["umount", "-a"],
+        ["umount", "/media/pi/."],
+        ["umount", "/media/pi/STICK", "/boot/firmware"],
+        ["rm", "-r", "/media/pi/.."],
+        ["rm", "-r", "/media/pi/STICK", "/home/pi"],
+        ["rm", "-rf", "/media/pi/STICK"],
+        ["rm", "-r", "/media/pi/STICK/../../../home/pi"],
+        ["rm", "-r", "theDir", "/media/pi/STICK"],
+        ["/usr/sbin/reboot", "--force"],
+        ["/usr/sbin/shutdown", "now"],
+        ["sh", "-c", "reboot"],
+    ])
+    def test_near_misses_are_refused(self, installed, argv):
+        assert not sudo_allows(installed, argv)
+
+    def test_nobody_else_gets_a_right(self, installed):
+        installed.run(["adduser", "--quiet", "--disabled-password", "--gecos", "", "first"])
+        result = installed.run(["sudo", "-n", "-l", "-U", "first", "reboot"], check=False)
+        assert result.returncode == 1
+
+
 class TestLauncher:
     def test_runs_the_installed_module_through_detections_and_an_export(self, installed):
         with Sandbox(system_root=installed.merged, module=False) as box:
@@ -101,6 +172,12 @@ class TestLauncher:
             assert len(copied) == 1
             (sheet,) = copied.values()
             assert b"        1.25\n" in sheet and b"        4.00\n" not in sheet
+
+            ran = [[arg.decode() for arg in argv] for argv in box.sudo_log()]
+            assert [argv[0] for argv in ran] == ["find", "mkdir", "chmod", "rsync", "umount",
+                                                 "rm", "reboot"]
+            for argv in ran:
+                assert sudo_allows(installed, argv), argv
 
 
 class TestLifecycle:
