@@ -1,11 +1,14 @@
 // kestrel-report in the browser: the stick's folder is read here, file by file in slices,
 // into the report's own C++ compiled to WebAssembly, which writes runs.csv, detections.csv
 // and the report page exactly as the command does. Nothing leaves the computer.
+//
+// detections.csv is larger than the tagsheets (1.4 GB for a year of them), so it is not
+// kept while the report is made: saving it reads the folder once more and keeps only it.
 'use strict';
 
 (() => {
   const slice_size = 4 << 20;  // bytes of a tagsheet handed over at a time
-  const blob_size = 16 << 20;  // output gathered before it is handed to the browser's storage
+  const blob_size = 64 << 20;  // output gathered before it is handed to the browser's storage
   const outputs = ['runs.csv', 'detections.csv', 'report.html'];
   const errno_success = 0;
   const errno_bad_descriptor = 8;
@@ -17,6 +20,7 @@
   let module_promise = null;
   let busy = false;
   let urls = [];
+  let chosen = null;  // the files of the report shown
 
   function wasm_module() {
     if (!module_promise) {
@@ -29,28 +33,34 @@
 
   class ExitCalled extends Error {}
 
-  // One output file: copied out of the WebAssembly memory as it is written and kept as
-  // blobs, which the browser may hold on disk, so a year of detections fits.
+  // One output file: copied out of the WebAssembly memory as it is written, gathered into
+  // large pieces (the browser takes few large blobs much faster than many small ones) and
+  // kept as blobs, which the browser may hold on disk.
   class Output {
     constructor(type) {
       this.type = type;
       this.blobs = [];
-      this.pending = [];
-      this.pending_size = 0;
+      this.buffer = null;
+      this.used = 0;
     }
     add(bytes) {
-      this.pending.push(bytes.slice());
-      this.pending_size += bytes.length;
-      if (this.pending_size >= blob_size) {
+      if (this.buffer && this.used + bytes.length > this.buffer.length) {
         this.flush();
       }
+      if (!this.buffer) {
+        // Small at first, so a small file takes little memory.
+        this.size = Math.min(blob_size, 2 * (this.size || 1 << 19));
+        this.buffer = new Uint8Array(Math.max(this.size, bytes.length));
+      }
+      this.buffer.set(bytes, this.used);
+      this.used += bytes.length;
     }
     flush() {
-      if (this.pending.length) {
-        this.blobs.push(new Blob(this.pending));
-        this.pending = [];
-        this.pending_size = 0;
+      if (this.used) {
+        this.blobs.push(new Blob([this.buffer.subarray(0, this.used)]));
       }
+      this.buffer = null;
+      this.used = 0;
     }
     blob() {
       this.flush();
@@ -60,8 +70,8 @@
 
   // One run of the report: a fresh instance of the module, its outputs and its messages.
   class Session {
-    static async open(on_text) {
-      const session = new Session(on_text);
+    static async open(on_text, keep) {
+      const session = new Session(on_text, keep);
       const instance = await WebAssembly.instantiate(await wasm_module(), session.imports());
       session.exports = instance.exports;
       session.exports._initialize();
@@ -69,9 +79,11 @@
       return session;
     }
 
-    constructor(on_text) {
+    // keep: for each output, whether to keep it.
+    constructor(on_text, keep) {
+      const types = ['text/csv', 'text/csv', 'text/html'];
       this.on_text = on_text;
-      this.outputs = [new Output('text/csv'), new Output('text/csv'), new Output('text/html')];
+      this.outputs = types.map((type, index) => keep[index] ? new Output(type) : null);
     }
 
     memory() {
@@ -105,7 +117,7 @@
         },
         env: {
           write_output: (stream, at, size) => {
-            this.outputs[stream].add(this.memory().subarray(at, at + size));
+            this.outputs[stream]?.add(this.memory().subarray(at, at + size));
           },
         },
       };
@@ -193,13 +205,14 @@
     }
   }
 
-  async function make_report({folder, files}) {
+  // Reads the tagsheets into a new instance of the report; keep names the outputs to keep.
+  async function make_report({folder, files}, keep) {
     const skipped = [];
     const session = await Session.open((fd, text) => {
       if (fd === 2) {
         skipped.push(text);
       }
-    });
+    }, outputs.map((name) => keep.includes(name)));
     files.forEach(({path}, index) => session.exports.add_file(index, session.put_text(path)));
     const count = session.exports.order_files();
     if (count === 0) {
@@ -229,18 +242,33 @@
     return {
       count,
       skipped: skipped.join(''),
-      blobs: session.outputs.map((output) => output.blob()),
+      blobs: session.outputs.map((output) => output?.blob()),
       memory: session.exports.memory.buffer.byteLength,
     };
   }
 
+  function save_link(name) {
+    return $('save-' + name.replace('.', '-'));
+  }
+
+  function offer(name, blob) {
+    const url = URL.createObjectURL(blob);
+    urls.push(url);
+    save_link(name).href = url;
+    save_link(name).dataset.ready = 'yes';
+  }
+
   function show_report({count, skipped, blobs, memory}) {
     urls.forEach((url) => URL.revokeObjectURL(url));
-    urls = blobs.map((blob) => URL.createObjectURL(blob));
+    urls = [];
     outputs.forEach((name, index) => {
-      $('save-' + name.replace('.', '-')).href = urls[index];
+      save_link(name).removeAttribute('href');
+      save_link(name).dataset.ready = 'no';
+      if (blobs[index]) {
+        offer(name, blobs[index]);
+      }
     });
-    $('report').src = urls[2];
+    $('report').src = save_link('report.html').href;
     $('report').hidden = false;
     $('intro').hidden = true;
     $('saves').hidden = false;
@@ -251,17 +279,17 @@
     document.body.dataset.state = 'done';
   }
 
-  async function run(read_files) {
+  // Runs one job at a time with the progress bar shown; a failure is shown in the bar.
+  async function job(state, work) {
     if (busy) {
       return;
     }
     busy = true;
-    document.body.dataset.state = 'reading';
+    document.body.dataset.state = state;
     $('progress').hidden = false;
     $('progress').removeAttribute('value');
-    show_status('Reading the folder…');
     try {
-      show_report(await make_report(await read_files()));
+      await work();
     } catch (error) {
       show_status(error instanceof ExitCalled || error instanceof WebAssembly.RuntimeError ?
                     'The report failed: ' + error.message : error.message,
@@ -272,6 +300,31 @@
       busy = false;
     }
   }
+
+  function run(read_files) {
+    return job('reading', async () => {
+      show_status('Reading the folder…');
+      const selection = await read_files();
+      show_report(await make_report(selection, ['runs.csv', 'report.html']));
+      chosen = selection;
+    });
+  }
+
+  // The first click on the button makes detections.csv, then saves it.
+  save_link('detections.csv').addEventListener('click', (event) => {
+    const link = event.currentTarget;
+    if (link.dataset.ready === 'yes') {
+      return;
+    }
+    event.preventDefault();
+    job('saving', async () => {
+      const {blobs} = await make_report(chosen, ['detections.csv']);
+      offer('detections.csv', blobs[1]);
+      show_status('detections.csv is ready.');
+      document.body.dataset.state = 'done';
+      link.click();
+    });
+  });
 
   $('pick').addEventListener('change', (event) => {
     const file_list = event.target.files;

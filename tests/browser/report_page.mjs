@@ -1,12 +1,13 @@
 // Makes the report of a folder in kestrel-report.html as a person would: opens the page from
-// file://, chooses the folder, waits for the report and saves runs.csv, detections.csv and
-// report.html. Prints what the page shows as JSON.
+// file://, chooses the folder, waits for the report and saves runs.csv, detections.csv (which
+// the page makes when asked) and report.html. Prints what the page shows as JSON, with the
+// seconds until the report showed and until each file was saved.
 //
 //   node report_page.mjs PAGE FOLDER OUT [--measure]
 //
-// --measure samples the memory of Chromium's processes every 100 ms while the report is
-// made: the peak of their summed proportional set size (PSS) and the peak resident set of
-// the largest one, the page's own renderer.
+// --measure samples the memory of Chromium's processes every 100 ms: the peak of their summed
+// proportional set size (PSS) and the peak resident set of the largest one, while the report
+// is made and while detections.csv is.
 import {readdirSync, readFileSync} from 'node:fs';
 import {join, resolve} from 'node:path';
 import {pathToFileURL} from 'node:url';
@@ -103,6 +104,7 @@ async function main() {
       skipped: await page.textContent('#skipped-lines'),
       errors: console_errors,
       seconds,
+      save_seconds: {},
     };
     if (sampler) {
       result.peak_pss_mb = sampler.peak_pss_kb / 1024;
@@ -116,15 +118,24 @@ async function main() {
                                                          term.nextElementSibling.textContent]));
       result.wasm_memory_mb = Number(await page.getAttribute('body', 'data-wasm-memory')) / 2 ** 20;
       for (const name of ['runs.csv', 'detections.csv', 'report.html']) {
+        const saving = measure && name === 'detections.csv' ? new MemorySampler() : null;
+        const clicked = Date.now();
         const [download] = await Promise.all([
-          page.waitForEvent('download'),
+          page.waitForEvent('download', {timeout: report_timeout}),
           page.click('#save-' + name.replace('.', '-')),
         ]);
+        result.save_seconds[name] = (Date.now() - clicked) / 1000;
+        saving?.stop();
+        if (saving) {
+          result.save_peak_pss_mb = saving.peak_pss_kb / 1024;
+          result.save_peak_rss_mb = saving.peak_rss_kb / 1024;
+        }
         if (download.suggestedFilename() !== name) {
           throw new Error('saved as ' + download.suggestedFilename() + ', not ' + name);
         }
         await download.saveAs(join(out, name));
       }
+      result.errors = console_errors;
     }
     console.log(JSON.stringify(result));
   } finally {
