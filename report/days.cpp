@@ -24,12 +24,14 @@ std::vector<Span> run_spans(const std::vector<RunRecord>& runs) {
     if (!run.start) {
       continue;
     }
+    // Dates the clock got wrong prove no span: such a run covers its start day only (its
+    // rows mark their own days).
     Date to = run.start->date;
-    if (run.last_row) {
+    if (run.last_row && run.clock.ok()) {
       to = later(to, run.last_row->date);
     }
     const RunRecord* next = i + 1 < runs.size() ? &runs[i + 1] : nullptr;
-    if (run.stop && next != nullptr && next->start &&
+    if (run.stop && run.clock.ok() && next != nullptr && next->start && next->clock.ok() &&
         next->start->seconds() >= run.start->seconds()) {
       to = later(to, next->start->date);
     }

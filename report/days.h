@@ -18,7 +18,7 @@ class DayMap {
   // A run covers the days from its start to its last row. A run ended by an export (its stop
   // line) also covers the days up to the next run's start, since an export restarts the
   // logger; a run that ended without one (power cut, failure) stops at its last row, as the
-  // time of the cut is not recorded.
+  // time of the cut is not recorded. A run whose clock was wrong covers only its start day.
   DayMap(const std::vector<RunRecord>& runs, const Summary& summary);
 
   bool empty() const { return states_.empty(); }

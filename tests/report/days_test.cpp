@@ -63,6 +63,19 @@ TEST(DayMap, AClockSetBackExtendsNoRunBackwards) {
   EXPECT_EQ(days.count(DayState::running), 2u);
 }
 
+TEST(DayMap, DatesAWrongClockWroteSpanNoDays) {
+  // Started with the clock at 2000-01-01, set right mid-run, exported, started again.
+  Summary summary;
+  summary.add(Row{{2026, 12, 7}, {8, 30, 0}, 100});
+  std::vector<RunRecord> runs = {run_on({2000, 1, 1}, Date{2026, 12, 7}, true),
+                                 run_on({2026, 12, 9}, std::nullopt, false)};
+  runs[0].clock.before_first_release = true;
+  DayMap days(runs, summary);
+  EXPECT_EQ(days.count(DayState::running), 2u);
+  EXPECT_EQ(days.count(DayState::detections), 1u);
+  EXPECT_EQ(days.state({2026, 12, 8}), DayState::no_run);
+}
+
 TEST(DayMap, DetectionsOutsideAnyRunAndNothingAtAll) {
   Summary summary;
   EXPECT_TRUE(DayMap({}, summary).empty());
