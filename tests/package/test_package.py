@@ -2,6 +2,7 @@
 maintainer scripts, its launcher run in the sandbox against the simulated
 radar, then upgraded, removed and purged."""
 import os
+import shlex
 import shutil
 import stat
 
@@ -16,14 +17,17 @@ PACKAGE_FILES = {
     "/usr/bin/kestrel": 0o755,
     "/usr/bin/kestrel-report": 0o755,
     "/usr/libexec/kestrel/kestrel-usb-mount": 0o755,
+    "/usr/libexec/kestrel/kestrel-ended": 0o755,
     "/usr/lib/python3/dist-packages/kestrel.abi3.so": 0o644,
     "/usr/lib/python3/dist-packages/buzzer.abi3.so": 0o644,
     "/lib/systemd/system/kestrel.service": 0o644,
+    "/lib/systemd/system/kestrel-usb-ready.service": 0o644,
     "/lib/udev/rules.d/90-kestrel.rules": 0o644,
     "/etc/kestrel/buzzer.conf": 0o644,
     "/etc/sudoers.d/kestrel": 0o440,
     "/usr/share/man/man1/kestrel.1.gz": 0o644,
     "/usr/share/man/man1/kestrel-report.1.gz": 0o644,
+    "/usr/share/kestrel/kestrel-report.html": 0o644,
     "/usr/share/doc/kestrel/changelog.gz": 0o644,
     "/usr/share/doc/kestrel/copyright": 0o644,
 }
@@ -33,7 +37,9 @@ DEFAULTS = {
     "current_time.txt": b" ",
     "Serial.txt": b"unknown\n",  # no "Serial" line in this machine's /proc/cpuinfo
 }
-SERVICE_LINK = "/etc/systemd/system/multi-user.target.wants/kestrel.service"
+WANTS = "/etc/systemd/system/multi-user.target.wants/"
+SERVICE_LINK = WANTS + "kestrel.service"
+UNITS = ["kestrel.service", "kestrel-usb-ready.service"]
 
 
 def mode(root, inside):
@@ -64,11 +70,13 @@ class TestInstall:
             assert installed.path(path).read_bytes() == content, name
             assert (mode(installed, path), installed.owner(path)) == (0o644, ("pi", "pi")), name
 
-    def test_the_service_is_enabled_for_boot_with_its_user_and_groups(self, installed):
-        assert os.readlink(installed.path(SERVICE_LINK)) == "/lib/systemd/system/kestrel.service"
+    def test_the_units_are_enabled_for_boot_and_valid_with_the_services_user(self, installed):
+        for unit in UNITS:
+            assert os.readlink(installed.path(WANTS + unit)) == "/lib/systemd/system/" + unit
         assert installed.run(["getent", "passwd", "pi"]).stdout.split(":")[5] == "/home/pi"
         installed.run(["getent", "group", "gpio", "dialout"])
-        verify = installed.run(["systemd-analyze", "verify", "/lib/systemd/system/kestrel.service"])
+        verify = installed.run(["systemd-analyze", "verify"] +
+                               ["/lib/systemd/system/" + unit for unit in UNITS])
         assert verify.stdout + verify.stderr == ""
 
     def test_the_installed_buzzer_reads_its_configuration_and_names_the_missing_line(self, installed):
@@ -149,6 +157,24 @@ class TestSudoRule:
         assert result.returncode == 1
 
 
+class TestStop:
+    def stop_commands(self, root):
+        unit = root.path("/lib/systemd/system/kestrel.service").read_text()
+        return [line.split("=", 1)[1] for line in unit.splitlines()
+                if line.startswith("ExecStopPost=")]
+
+    def test_the_buzzer_is_claimed_silent_as_the_services_user_whatever_the_result(
+            self, installed):
+        silence, note = self.stop_commands(installed)
+        assert silence.startswith("-") and note == "+/usr/libexec/kestrel/kestrel-ended"
+        installed.path("/etc/kestrel/buzzer.conf").write_text("line = GPIO23\n")
+        result = installed.run(["setpriv", "--reuid=pi", "--regid=pi", "--init-groups"] +
+                               shlex.split(silence[1:]), check=False)
+        assert result.returncode == 1
+        assert result.stderr.splitlines()[-1].endswith('GPIO line "GPIO23" not found: '
+                                                       'there is no GPIO chip (/dev/gpiochip*)')
+
+
 class TestLauncher:
     def test_runs_the_installed_module_through_detections_and_an_export(self, installed):
         with Sandbox(system_root=installed.merged, module=False) as box:
@@ -200,9 +226,14 @@ class TestLifecycle:
             assert not root.path("/usr/bin/kestrel").exists()
             assert not root.path("/usr/lib/python3/dist-packages/kestrel.abi3.so").exists()
             assert root.path("/etc/kestrel/buzzer.conf").exists()
+            assert root.path("/etc/sudoers.d/kestrel").exists()  # a conffile, kept until purge
             assert root.path(CONFIG + "/range_low.txt").read_bytes() == b"1.5\n"
 
+            root.path("/var/log/kestrel").mkdir()
+            (root.path("/var/log/kestrel") / "runs.log").write_text("run ended\n")
             root.dpkg("--purge", "kestrel")
+            assert not root.path("/var/log/kestrel").exists()
+            assert not root.path("/etc/sudoers.d/kestrel").exists()
             assert not root.path("/etc/kestrel").exists()
             assert not root.path(SERVICE_LINK).exists()
             assert sorted(os.listdir(root.path(CONFIG))) == ["Tagsheets"]
