@@ -7,7 +7,6 @@ import shutil
 import signal
 import struct
 import subprocess
-import tempfile
 import zlib
 from pathlib import Path
 
@@ -27,13 +26,6 @@ def report_tool():
     if not path.is_file():
         pytest.fail("kestrel-report not built: %s is missing (scripts/build)" % path, pytrace=False)
     return path
-
-
-@pytest.fixture
-def folder():
-    path = Path(tempfile.mkdtemp(prefix="kestrel-report-e2e-"))
-    yield path
-    shutil.rmtree(path, ignore_errors=True)
 
 
 def two_runs_and_an_export(box):

@@ -5,10 +5,7 @@ byte. libfaketime sets the logger's clock: right in one case, wrong in the other
 import glob
 import json
 import os
-import shutil
 import subprocess
-import tempfile
-from pathlib import Path
 
 import pytest
 
@@ -37,12 +34,6 @@ def faketime():
         pytest.fail("libfaketime is missing: scripts/install-deps installs it", pytrace=False)
     return found[0]
 
-
-@pytest.fixture
-def folder():
-    path = Path(tempfile.mkdtemp(prefix="kestrel-report-page-"))
-    yield path
-    shutil.rmtree(path, ignore_errors=True)
 
 
 def runs_at(box, faketime, runs):
