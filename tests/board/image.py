@@ -148,6 +148,18 @@ def build_root(root, versions, module, log):
          "--customize-hook=" + install_files, SUITE, root] + MIRRORS, log)
 
 
+def add_device_nodes(disk, log):
+    """The nodes the initrd needs in the root before it hands over to systemd;
+    a user namespace cannot create them in the folder, so they go straight
+    into the file system."""
+    commands = os.path.join(os.path.dirname(disk), "dev.debugfs")
+    with open(commands, "w") as out:
+        out.write("cd /dev\nmknod console c 5 1\nsif console mode 020600\n"
+                  "mknod null c 1 3\nsif null mode 020666\n")
+    run(["debugfs", "-w", "-f", commands, disk], log)
+    os.remove(commands)
+
+
 def build(folder, versions, log):
     work = folder + ".work"
     shutil.rmtree(work, ignore_errors=True)
@@ -164,6 +176,7 @@ def build(folder, versions, log):
     run(["mkfs.ext4", "-q", "-L", "rootfs", "-d", root, os.path.join(work, "rootfs.img"),
          IMAGE_SIZE], log)
     shutil.rmtree(root)
+    add_device_nodes(os.path.join(work, "rootfs.img"), log)
     manifest = {"kernel": versions, "first_user": FIRST_USER, "packages": packages.split("\n")[:-1],
                 "build_seconds": round(time.monotonic() - started)}
     with open(os.path.join(work, "manifest.json"), "w") as out:
