@@ -26,6 +26,7 @@ def pytest_addoption(parser):
     group.addoption("--deb", help="the armhf kestrel package to install")
     group.addoption("--run-dir", help="folder for the disks, sockets, logs and results")
     group.addoption("--cuts", type=int, default=5, help="power cuts")
+    group.addoption("--seed", type=int, help="seed of the cuts' random moments (default: the time)")
     group.addoption("--idle-seconds", type=int, default=120,
                     help="how long the disk's writes are counted with a silent radar")
 
@@ -41,6 +42,9 @@ class Settings:
         self.run_dir = os.path.abspath(config.getoption("run_dir"))
         self.cuts = config.getoption("cuts")
         self.idle_seconds = config.getoption("idle_seconds")
+        self.seed = config.getoption("seed")
+        if self.seed is None:
+            self.seed = int(time.time())
         os.makedirs(self.run_dir, exist_ok=True)
 
     def path(self, name):
@@ -88,20 +92,30 @@ def pytest_runtest_makereport(item, call):
             result = "xpassed" if report.passed else "xfailed"
         else:
             result = report.outcome
-        entry = RESULTS["tests"].setdefault(item.nodeid, {"doc": doc})
+        scenario = item.get_closest_marker("scenario")
+        entry = RESULTS["tests"].setdefault(item.nodeid, {
+            "doc": doc, "order": len(RESULTS["tests"]),
+            "scenario": scenario.args[0] if scenario else None})
         if entry.get("outcome") in (None, "passed"):
             entry["outcome"] = result
         entry["reason"] = getattr(report, "wasxfail", "")
 
 
+def pytest_configure(config):
+    config.addinivalue_line("markers", "scenario(number): the scenario of the board a test checks")
+
+
 def pytest_sessionstart(session):
     RESULTS["started"] = time.time()
+    RESULTS["load_start"] = "%.1f" % os.getloadavg()[0]
 
 
 def pytest_sessionfinish(session):
     run_dir = session.config.getoption("run_dir")
     if not run_dir:
         return
-    RESULTS["seconds"] = round(time.time() - RESULTS["started"])
+    RESULTS["finished"] = time.time()
+    RESULTS["seconds"] = round(RESULTS["finished"] - RESULTS["started"])
+    RESULTS["load_end"] = "%.1f" % os.getloadavg()[0]
     with open(os.path.join(run_dir, "results.json"), "w") as out:
         json.dump(RESULTS, out, indent=1)

@@ -178,7 +178,7 @@ def build(folder, versions, log):
     shutil.rmtree(root)
     add_device_nodes(os.path.join(work, "rootfs.img"), log)
     manifest = {"kernel": versions, "first_user": FIRST_USER, "packages": packages.split("\n")[:-1],
-                "build_seconds": round(time.monotonic() - started)}
+                "build_seconds": round(time.monotonic() - started), "built_at": time.time()}
     with open(os.path.join(work, "manifest.json"), "w") as out:
         json.dump(manifest, out, indent=1)
     for name in ("debs", "headers", "gpio-sim", "linux-source-6.1"):

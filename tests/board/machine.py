@@ -159,7 +159,7 @@ class Shell:
     def wait_login(self, timeout):
         match = self.reader.wait_for(PROMPT, timeout, self.offset)
         self.offset = match.end()
-        self.run("stty -echo -onlcr; PS1=; PS2=; dmesg -n 1; export SYSTEMD_PAGER= PAGER=cat",
+        self.run("stty -echo -onlcr; PS1=; PS2=; dmesg -n 1; export SYSTEMD_PAGER= PAGER=cat TERM=dumb",
                  timeout=30)
 
     def run(self, command, timeout=60, check=True):
@@ -174,7 +174,7 @@ class Shell:
         start = self.reader.wait_for(re.compile(re.escape(begin.encode()) + rb"\r?\n"), 1,
                                      self.offset)
         self.offset = end.end()
-        output = self.reader.data[start.end(): end.start()].replace(b"\r\n", b"\n")
+        output = self.reader.data[start.end(): end.start()].replace(b"\r", b"")
         output = output[:-1] if output.endswith(b"\n") else output
         status = int(end.group(1))
         if check and status != 0:

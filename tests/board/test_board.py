@@ -53,6 +53,7 @@ def installed(board, figures):
     return board
 
 
+@pytest.mark.scenario(1)
 class TestInstallAndBoot:
     def test_apt_installs_the_package_from_a_usb_stick(self, board, settings, figures):
         """apt install ./kestrel_VERSION_armhf.deb from a stick mounted by hand"""
@@ -63,7 +64,7 @@ class TestInstallAndBoot:
         board.sh("udevadm settle; until [ -e /dev/disk/by-label/KESTRELPKG ]; do sleep 0.2; done; "
                  "mount -o ro /dev/disk/by-label/KESTRELPKG /mnt", timeout=60)
         started = time.monotonic()
-        board.sh("cd /mnt && apt install -y ./%s" % name, timeout=900)
+        board.sh("(cd /mnt && apt install -y ./%s)" % name, timeout=900)
         figures["install_seconds"] = round(time.monotonic() - started, 1)
         board.sh("umount /mnt")
         board.qemu.pull_stick("package")
@@ -113,6 +114,7 @@ class TestInstallAndBoot:
                        figures["after_reboot"].encode())
 
 
+@pytest.mark.scenario(2)
 class TestRadarToBuzzerAndTagsheet:
     def test_rows_match_the_frames_inside_the_window(self, installed):
         """frames through the UART: a row per distance inside the window, byte for byte"""
@@ -146,6 +148,7 @@ class TestRadarToBuzzerAndTagsheet:
 
 
 class TestStopAndConsole:
+    @pytest.mark.scenario(5)
     @pytest.mark.xfail(strict=True, reason=faults.BUZZER_AT_STOP)
     def test_stop_while_the_buzzer_sounds_leaves_it_silent(self, installed, figures):
         """systemctl stop kestrel while the buzzer sounds: the line's level afterwards"""
@@ -160,6 +163,7 @@ class TestStopAndConsole:
         board.wait_service_active()
         assert level == 0
 
+    @pytest.mark.scenario(6)
     @pytest.mark.xfail(strict=True, reason=faults.GETTY_HANGS_UP_CONSOLE)
     def test_getty_restart_on_tty1_keeps_the_run(self, installed, figures):
         """getty on tty1 restarting while kestrel writes its console lines"""
@@ -181,6 +185,7 @@ class TestStopAndConsole:
 
 
 class TestDiskWrites:
+    @pytest.mark.scenario(8)
     def test_sectors_written_per_detections_and_silent_hour(self, installed, settings, figures):
         """sectors written to the disk per 1,000 detections and per hour of a silent radar"""
         board = installed
@@ -203,6 +208,7 @@ class TestDiskWrites:
             "sectors_per_silent_hour": round(quiet * 3600 / settings.idle_seconds)}
         assert board.rows() == rows + 1000
 
+    @pytest.mark.scenario(7)
     def test_running_logger_is_saved_for_the_power_cuts(self, installed):
         """a snapshot of the running logger with its rows on disk, for the power cuts"""
         board = installed
@@ -250,6 +256,7 @@ def exported(installed, settings):
     return evidence
 
 
+@pytest.mark.scenario(3)
 class TestExport:
     def test_stick_is_mounted_under_media_pi_for_pi(self, exported):
         """a hot-plugged FAT stick with a label is mounted at /media/pi/LABEL, owned by pi"""
@@ -291,6 +298,7 @@ class TestExport:
         assert "rsync error" not in exported["journal"], exported["journal"]
 
 
+@pytest.mark.scenario(4)
 class TestStickLeftIn:
     @pytest.mark.xfail(strict=True, reason=faults.STICK_LEFT_IN)
     def test_stick_left_in_is_not_exported_again(self, exported, installed, figures):
