@@ -35,6 +35,11 @@ class Board:
                                 if pid != "0" else "")
         return state
 
+    def journal(self, lines=12):
+        """The service's last lines in the journal, for messages of failed checks."""
+        return self.shell.run("journalctl -u kestrel -n %d --no-pager -o cat" % lines,
+                              check=False)[1]
+
     def wait_service_active(self, timeout=120):
         return machine.wait_until(lambda: self.service()["SubState"] == "running", timeout,
                                   "kestrel.service running", interval=1)

@@ -26,7 +26,8 @@ MIRRORS = ["deb http://deb.debian.org/debian bookworm main",
 # What Raspberry Pi OS Lite has of what the logger and its package use; kestrel
 # itself is installed on the running guest by the tests.
 PACKAGES = ["systemd", "systemd-sysv", "systemd-timesyncd", "udev", "kmod", "procps",
-            "e2fsprogs", "dosfstools", "sudo", "adduser", "python3", "python3-serial", "rsync"]
+            "e2fsprogs", "dosfstools", "dbus", "libpam-systemd", "sudo", "adduser", "python3",
+            "python3-serial", "rsync"]
 KERNEL_SOURCE = "/usr/src/linux-source-6.1.tar.xz"
 SIM_SOURCES = ["drivers/gpio/gpio-sim.c", "drivers/gpio/gpiolib.h", "kernel/irq/irq_sim.c"]
 IMAGE_SIZE = "2G"

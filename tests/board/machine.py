@@ -159,8 +159,9 @@ class Shell:
     def wait_login(self, timeout):
         match = self.reader.wait_for(PROMPT, timeout, self.offset)
         self.offset = match.end()
-        self.run("stty -echo -onlcr; PS1=; PS2=; dmesg -n 1; export SYSTEMD_PAGER= PAGER=cat TERM=dumb",
-                 timeout=30)
+        # Without line editing bash leaves the echo to the terminal, which is off.
+        self.run("set +o emacs +o vi; stty -echo -onlcr; PS1=; PS2=; dmesg -n 1; "
+                 "export SYSTEMD_PAGER= PAGER=cat TERM=dumb", timeout=30)
 
     def run(self, command, timeout=60, check=True):
         """Runs command; returns (status, output)."""

@@ -79,7 +79,7 @@ class TestInstallAndBoot:
         time.sleep(SETTLE)
         state = board.service()
         assert (state["SubState"], state["ProcessUser"], state["NRestarts"]) == (
-            "running", "pi", "0"), state
+            "running", "pi", "0"), (state, board.journal())
         assert board.tagsheets(), "no tagsheet was written"
 
     def test_service_starts_by_itself_after_a_restart(self, installed, figures):
@@ -94,7 +94,7 @@ class TestInstallAndBoot:
         time.sleep(SETTLE)
         state = board.service()
         assert (state["SubState"], state["ProcessUser"], state["NRestarts"]) == (
-            "running", "pi", "0"), state
+            "running", "pi", "0"), (state, board.journal())
         status = board.shell.run("systemctl status kestrel --no-pager", check=False)[1]
         assert "Active: active (running)" in status
 
@@ -193,7 +193,7 @@ class TestDiskWrites:
         board.sh("sync")
         start = board.sectors_written()
         started = time.monotonic()
-        board.send_frames([60 + n % 230 for n in range(1000)], rate=50)
+        board.send_frames([60 + n % 230 for n in range(1000)], rate=25)
         board.wait_rows(rows + 1000, timeout=600)
         taken = time.monotonic() - started
         time.sleep(40)  # dirty pages are written back after 30 s, the journal every 5 s

@@ -17,6 +17,7 @@ import board as board_module
 import conftest
 import faults
 import machine
+import radar_sim
 import records
 import sticks
 
@@ -40,7 +41,7 @@ def stream(qemu, counts, seconds):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         count = next(counts)
-        board_module.Board(qemu).send_frames([count], rate=0)
+        qemu.radar.send(radar_sim.encode_frame(count))
         inside += 50 < count < 300
         time.sleep(1.0 / RATE)
     return inside
@@ -98,8 +99,8 @@ def cut(settings, number, rng, snapshot):
         qemu.plug_stick(stick, "cutstick")
         after = rng.uniform(1, 10)
         deadline = time.monotonic() + after
-        while time.monotonic() < deadline:  # bytes outside the window, to notice the stick
-            board_module.Board(qemu).send_frames([400], rate=0)
+        while time.monotonic() < deadline:  # frames outside the window, to notice the stick
+            qemu.radar.send(radar_sim.encode_frame(400))
             time.sleep(0.1)
         record["seconds_after_stick"] = round(after, 1)
     else:
