@@ -5,10 +5,15 @@ The kernel gives every user namespace its own binfmt_misc (Linux 6.7 and
 later), so registering qemu-arm there leaves the machine's own registrations
 as they are, and nothing is left behind when the command ends. util-linux's
 unshare maps only root, or asks /etc/subuid for more, while building a root
-file system needs every user id, so the identity map is written here.
+file system needs every user id, so the identity map is written here. On an
+older kernel, machine_wide() registers qemu-arm for the machine instead, and
+leaves binfmt_misc as it found it afterwards.
 """
+import contextlib
 import ctypes
 import os
+import re
+import subprocess
 import sys
 
 CLONE_NEWNS = 0x00020000
@@ -70,6 +75,33 @@ def enter_private_armhf_namespace():
           "mount binfmt_misc")
     with open(BINFMT + "/register", "w") as register:
         register.write(arm_rule())
+
+
+def sandboxed_binfmt():
+    """Whether this kernel gives each user namespace a binfmt_misc of its own."""
+    major, minor = re.match(r"(\d+)\.(\d+)", os.uname().release).groups()
+    return (int(major), int(minor)) >= (6, 7)
+
+
+@contextlib.contextmanager
+def machine_wide():
+    """qemu-arm registered in the machine's binfmt_misc while the block runs,
+    unless it is there already; what was mounted or registered here is undone."""
+    mounted_here = not os.path.ismount(BINFMT)
+    if mounted_here:
+        subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", BINFMT], check=True)
+    registered_here = not os.path.exists(BINFMT + "/qemu-arm")
+    try:
+        if registered_here:
+            with open(BINFMT + "/register", "w") as register:
+                register.write(arm_rule())
+        yield
+    finally:
+        if registered_here and os.path.exists(BINFMT + "/qemu-arm"):
+            with open(BINFMT + "/qemu-arm", "w") as rule:
+                rule.write("-1")
+        if mounted_here:
+            subprocess.run(["umount", BINFMT], check=True)
 
 
 def main(argv):

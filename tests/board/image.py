@@ -188,7 +188,12 @@ def build(folder, versions, log):
 
 
 def build_in_namespace(folder, versions, log):
-    """Builds in a child process that has armhf emulation of its own."""
+    """Builds with armhf emulation: in a child process with a namespace of its
+    own where the kernel allows that, else with the machine's binfmt_misc."""
+    if not armhf_ns.sandboxed_binfmt():
+        with armhf_ns.machine_wide():
+            build(folder, versions, log)
+        return
     child = os.fork()
     if child == 0:
         status = 1
@@ -196,10 +201,8 @@ def build_in_namespace(folder, versions, log):
             armhf_ns.enter_private_armhf_namespace()
             build(folder, versions, log)
             status = 0
-        except ImageError as error:
-            print("image: %s" % error, file=sys.stderr)
         except Exception as error:  # pylint: disable=broad-except
-            print("image: %r" % error, file=sys.stderr)
+            print("image: %s" % error, file=sys.stderr)
         finally:
             sys.stderr.flush()
             os._exit(status)
