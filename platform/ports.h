@@ -10,10 +10,15 @@
 
 namespace kestrel {
 
-// Local date ("%d-%m-%Y") and time of day ("%H-%M-%S") of one clock reading.
-struct Stamp {
-  std::string date;
-  std::string time;
+// One reading of the clock in the local time zone, the fraction of the
+// second dropped.
+struct LocalTime {
+  int year = 0;
+  int month = 0;  // 1 to 12
+  int day = 0;    // of the month, from 1
+  int hour = 0;
+  int minute = 0;
+  int second = 0;  // 60 in a leap second
 };
 
 class RadarLink {
@@ -58,7 +63,7 @@ class Shell {
 class Clock {
  public:
   virtual ~Clock() = default;
-  virtual Stamp now() = 0;
+  virtual LocalTime now() = 0;
   virtual void sleep(double seconds) = 0;
 };
 

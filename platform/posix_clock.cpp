@@ -9,33 +9,24 @@
 #include "platform/errors.h"
 
 namespace kestrel {
-namespace {
-
-std::string format(const struct tm& local, const char* pattern) {
-  char text[32];
-  std::size_t length = std::strftime(text, sizeof text, pattern, &local);
-  return std::string(text, length);
-}
-
-}  // namespace
-
 PosixClock::PosixClock(std::function<void()> check_interrupts)
     : check_interrupts_(std::move(check_interrupts)) {
   ::tzset();
 }
 
-Stamp local_stamp(long long seconds) {
+LocalTime local_time(long long seconds) {
   const time_t reading = static_cast<time_t>(seconds);
   struct tm local {};
   if (::localtime_r(&reading, &local) == nullptr) throw OsError(EOVERFLOW, "localtime");
-  return {format(local, "%d-%m-%Y"), format(local, "%H-%M-%S")};
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+          local.tm_hour,        local.tm_min,     local.tm_sec};
 }
 
 // The fraction of the second is dropped, as local-time conversion does.
-Stamp PosixClock::now() {
+LocalTime PosixClock::now() {
   struct timespec reading {};
   ::clock_gettime(CLOCK_REALTIME, &reading);
-  return local_stamp(reading.tv_sec);
+  return local_time(reading.tv_sec);
 }
 
 void PosixClock::sleep(double seconds) {

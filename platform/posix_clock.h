@@ -11,14 +11,14 @@ namespace kestrel {
 class PosixClock : public Clock {
  public:
   explicit PosixClock(std::function<void()> check_interrupts = [] {});
-  Stamp now() override;
+  LocalTime now() override;
   void sleep(double seconds) override;
 
  private:
   std::function<void()> check_interrupts_;
 };
 
-// Local date and time texts of a reading in seconds since the epoch.
-Stamp local_stamp(long long seconds);
+// The local time of a reading in seconds since the epoch.
+LocalTime local_time(long long seconds);
 
 }  // namespace kestrel

@@ -9,9 +9,10 @@ void detection_step(double dist, const std::string& text, const Window& window,
                     const std::string& worksheet, Platform& platform) {
   if (dist > window.low && dist < window.high) {
     platform.buzzer.blow();
-    const Stamp detected = platform.clock.now();
-    platform.files.append(worksheet, row(detected.date, detected.time, text));
-    record_last_seen(platform.files, detected.time);
+    const LocalTime detected = platform.clock.now();
+    const std::string tt = time_text(detected);
+    platform.files.append(worksheet, row(date_text(detected), tt, text));
+    record_last_seen(platform.files, tt);
   }
   if (dist <= window.low || dist >= window.high) platform.buzzer.off();
 }

@@ -17,9 +17,10 @@ void Collector::begin_file(std::string file, std::string date) {
 }
 
 void Collector::end_file() {
-  if (file_problems_ > max_printed_)
+  if (file_problems_ > max_printed_) {
     std::fprintf(problems_, "%s: %" PRIu64 " more lines skipped\n", file_.c_str(),
                  file_problems_ - max_printed_);
+  }
 }
 
 void Collector::file_failed(std::string_view what) {
@@ -53,9 +54,10 @@ void Collector::stop(std::string_view text, uint64_t line) {
 
 void Collector::problem(uint64_t line, std::string_view what) {
   ++skipped_lines_;
-  if (++file_problems_ <= max_printed_)
+  if (++file_problems_ <= max_printed_) {
     std::fprintf(problems_, "%s:%" PRIu64 ": %.*s; skipped\n", file_.c_str(), line,
                  static_cast<int>(what.size()), what.data());
+  }
 }
 
 }  // namespace kestrel::report

@@ -43,7 +43,8 @@ class Collector : public RecordSink {
   Summary& summary_;
   std::FILE* problems_;
   uint64_t max_printed_;
-  std::string file_, date_;
+  std::string file_;
+  std::string date_;
   std::vector<RunRecord> runs_;
   size_t file_first_run_ = 0;  // runs_ index of the current file's first run
   uint64_t file_problems_ = 0;

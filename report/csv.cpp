@@ -22,8 +22,9 @@ void write_runs_csv(const std::string& path, const std::vector<RunRecord>& runs)
   for (const RunRecord& run : runs) {
     // A line end the serial number file holds is not part of the number.
     std::string_view serial = run.header.serial;
-    while (!serial.empty() && (serial.back() == '\n' || serial.back() == '\r'))
+    while (!serial.empty() && (serial.back() == '\n' || serial.back() == '\r')) {
       serial.remove_suffix(1);
+    }
     out.write(csv_field(run.date) + ',' + csv_field(run.start_time()) + ',' +
               csv_field(run.header.last_seen) + ',' + csv_field(run.stop.value_or("")) + ',' +
               csv_field(serial) + ',' + std::to_string(run.rows) + ',' + (run.stop ? "yes" : "no") +

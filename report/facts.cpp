@@ -20,8 +20,9 @@ std::vector<Fact> report_facts(const Totals& totals, const Summary& summary) {
                                              when(*summary.closest())});
   }
   facts.push_back({"lines skipped", std::to_string(totals.skipped_lines)});
-  if (totals.unreadable_files)
+  if (totals.unreadable_files) {
     facts.push_back({"tagsheets not read to the end", std::to_string(totals.unreadable_files)});
+  }
   return facts;
 }
 

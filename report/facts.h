@@ -10,11 +10,15 @@
 namespace kestrel::report {
 
 struct Fact {
-  std::string name, value;
+  std::string name;
+  std::string value;
 };
 
 struct Totals {
-  uint64_t tagsheets = 0, runs = 0, skipped_lines = 0, unreadable_files = 0;
+  uint64_t tagsheets = 0;
+  uint64_t runs = 0;
+  uint64_t skipped_lines = 0;
+  uint64_t unreadable_files = 0;
 };
 
 std::vector<Fact> report_facts(const Totals& totals, const Summary& summary);

@@ -2,16 +2,16 @@
 
 #include <charconv>
 
+#include "tagsheet/format.h"
+
 namespace kestrel::report {
 
 namespace {
 
-constexpr std::string_view row_gap_after_date = "    ";
-constexpr std::string_view row_gap_after_time = "        ";
-constexpr size_t date_width = 10, time_width = 8;
-constexpr size_t distance_column = date_width + 4 + time_width + 8;
 // More digits than any radar can send; keeps the value far from overflow.
 constexpr size_t max_distance_digits = 12;
+// Where the gap between a row's time and its distance begins.
+constexpr size_t row_time_gap_column = tagsheet::row_time_column + tagsheet::time_width;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -25,6 +25,56 @@ std::optional<int> digits(std::string_view text) {
   return value;
 }
 
+// The numbers of a text written with a strftime pattern of tagsheet/format.h;
+// the fields the pattern does not name stay 0.
+struct Fields {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+int* field_of(Fields& fields, char field) {
+  switch (field) {
+    case 'Y':
+      return &fields.year;
+    case 'm':
+      return &fields.month;
+    case 'd':
+      return &fields.day;
+    case 'H':
+      return &fields.hour;
+    case 'M':
+      return &fields.minute;
+    case 'S':
+      return &fields.second;
+    default:
+      return nullptr;
+  }
+}
+
+std::optional<Fields> read_fields(std::string_view pattern, std::string_view text) {
+  if (text.size() != tagsheet::width_of(pattern)) return std::nullopt;
+  Fields fields;
+  size_t at = 0;
+  for (size_t in_pattern = 0; in_pattern < pattern.size(); ++in_pattern) {
+    if (pattern[in_pattern] != '%') {
+      if (text[at++] != pattern[in_pattern]) return std::nullopt;
+      continue;
+    }
+    const char field = pattern[++in_pattern];
+    const size_t width = tagsheet::field_width(field);
+    std::optional<int> value = digits(text.substr(at, width));
+    int* target = field_of(fields, field);
+    if (!value || target == nullptr) return std::nullopt;
+    *target = *value;
+    at += width;
+  }
+  return fields;
+}
+
 bool leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int days_in_month(int year, int month) {
@@ -34,8 +84,9 @@ int days_in_month(int year, int month) {
 
 void append_digits(std::string& out, int value, int width) {
   out.resize(out.size() + width);
-  for (auto it = out.rbegin(); width-- > 0; ++it, value /= 10)
+  for (auto it = out.rbegin(); width-- > 0; ++it, value /= 10) {
     *it = static_cast<char>('0' + value % 10);
+  }
 }
 
 // "first<separator>second<separator>third", the last two with two digits.
@@ -52,23 +103,19 @@ std::string three_numbers(int first, int first_width, char separator, int second
 }  // namespace
 
 std::optional<Date> parse_date(std::string_view text) {
-  if (text.size() != date_width || text[2] != '-' || text[5] != '-') return std::nullopt;
-  auto day = digits(text.substr(0, 2)), month = digits(text.substr(3, 2)),
-       year = digits(text.substr(6, 4));
-  if (!day || !month || !year || *month < 1 || *month > 12 || *day < 1 ||
-      *day > days_in_month(*year, *month))
+  std::optional<Fields> date = read_fields(tagsheet::date_pattern, text);
+  if (!date || date->month < 1 || date->month > 12 || date->day < 1 ||
+      date->day > days_in_month(date->year, date->month)) {
     return std::nullopt;
-  return Date{*year, *month, *day};
+  }
+  return Date{date->year, date->month, date->day};
 }
 
 std::optional<TimeOfDay> parse_time(std::string_view text) {
-  if (text.size() != time_width || text[2] != '-' || text[5] != '-') return std::nullopt;
-  auto hour = digits(text.substr(0, 2)), minute = digits(text.substr(3, 2)),
-       second = digits(text.substr(6, 2));
+  std::optional<Fields> time = read_fields(tagsheet::time_pattern, text);
   // 60: the clock may format a leap second.
-  if (!hour || !minute || !second || *hour > 23 || *minute > 59 || *second > 60)
-    return std::nullopt;
-  return TimeOfDay{*hour, *minute, *second};
+  if (!time || time->hour > 23 || time->minute > 59 || time->second > 60) return std::nullopt;
+  return TimeOfDay{time->hour, time->minute, time->second};
 }
 
 std::optional<uint64_t> parse_distance(std::string_view text) {
@@ -85,28 +132,30 @@ std::optional<uint64_t> parse_distance(std::string_view text) {
 }
 
 std::optional<Row> parse_row(std::string_view line) {
-  if (line.size() <= distance_column ||
+  using namespace tagsheet;
+  if (line.size() <= row_distance_column ||
       line.substr(date_width, row_gap_after_date.size()) != row_gap_after_date ||
-      line.substr(date_width + 4 + time_width, row_gap_after_time.size()) != row_gap_after_time)
+      line.substr(row_time_gap_column, row_gap_after_time.size()) != row_gap_after_time) {
     return std::nullopt;
+  }
   auto date = parse_date(line.substr(0, date_width));
-  auto time = parse_time(line.substr(date_width + 4, time_width));
-  auto distance = parse_distance(line.substr(distance_column));
+  auto time = parse_time(line.substr(row_time_column, time_width));
+  auto distance = parse_distance(line.substr(row_distance_column));
   if (!date || !time || !distance) return std::nullopt;
   return Row{*date, *time, *distance};
 }
 
 size_t trailing_row_start(std::string_view text) {
-  size_t gap = text.rfind(row_gap_after_time);
-  if (gap == std::string_view::npos || gap < date_width + 4 + time_width)
-    return std::string_view::npos;
-  size_t start = gap - (date_width + 4 + time_width);
+  size_t gap = text.rfind(tagsheet::row_gap_after_time);
+  if (gap == std::string_view::npos || gap < row_time_gap_column) return std::string_view::npos;
+  size_t start = gap - row_time_gap_column;
   return parse_row(text.substr(start)) ? start : std::string_view::npos;
 }
 
 Date next_day(Date date) {
-  if (date.day < days_in_month(date.year, date.month))
+  if (date.day < days_in_month(date.year, date.month)) {
     return Date{date.year, date.month, date.day + 1};
+  }
   if (date.month < 12) return Date{date.year, date.month + 1, 1};
   return Date{date.year + 1, 1, 1};
 }

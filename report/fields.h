@@ -10,13 +10,17 @@
 namespace kestrel::report {
 
 struct Date {
-  int year = 0, month = 0, day = 0;
+  int year = 0;
+  int month = 0;
+  int day = 0;
   // 20261207 for 07-12-2026: orders dates and keys maps.
   int key() const { return (year * 100 + month) * 100 + day; }
 };
 
 struct TimeOfDay {
-  int hour = 0, minute = 0, second = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
   int seconds() const { return (hour * 60 + minute) * 60 + second; }
 };
 

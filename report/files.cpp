@@ -5,20 +5,26 @@
 #include <string_view>
 #include <tuple>
 
+#include "tagsheet/format.h"
+
 namespace kestrel::report {
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view prefix = "Non-Tag-", suffix = ".txt";
+using tagsheet::file_prefix;
+using tagsheet::file_suffix;
 
 bool is_tagsheet_name(std::string_view name) {
-  return name.size() >= prefix.size() + suffix.size() && name.substr(0, prefix.size()) == prefix &&
-         name.substr(name.size() - suffix.size()) == suffix;
+  return name.size() >= file_prefix.size() + file_suffix.size() &&
+         name.substr(0, file_prefix.size()) == file_prefix &&
+         name.substr(name.size() - file_suffix.size()) == file_suffix;
 }
 
 }  // namespace
+
+std::string tagsheet_names() { return std::string(file_prefix) + "*" + std::string(file_suffix); }
 
 std::vector<TagsheetFile> find_tagsheets(const std::string& folder) {
   std::vector<TagsheetFile> found;
@@ -26,7 +32,8 @@ std::vector<TagsheetFile> find_tagsheets(const std::string& folder) {
     std::string name = entry.path().filename().string();
     if (!is_tagsheet_name(name) || !entry.is_regular_file()) continue;
     std::string_view date_text(name);
-    date_text = date_text.substr(prefix.size(), date_text.size() - prefix.size() - suffix.size());
+    date_text = date_text.substr(file_prefix.size(),
+                                 date_text.size() - file_prefix.size() - file_suffix.size());
     found.push_back(TagsheetFile{entry.path().string(),
                                  entry.path().lexically_relative(folder).string(),
                                  parse_date(date_text), entry.file_size()});

@@ -17,6 +17,9 @@ struct TagsheetFile {
   uint64_t size = 0;
 };
 
+// The tagsheets' names as a shell pattern: Non-Tag-*.txt.
+std::string tagsheet_names();
+
 // Ordered by date (files whose name holds no date last), then by path. Throws
 // std::filesystem::filesystem_error when the folder cannot be read.
 std::vector<TagsheetFile> find_tagsheets(const std::string& folder);

@@ -35,8 +35,9 @@ std::string day_anchor(Date date) { return "day-" + iso_date(date); }
 
 std::string facts_list(const std::vector<Fact>& facts) {
   std::string html = "<dl class=\"facts\">";
-  for (const Fact& fact : facts)
+  for (const Fact& fact : facts) {
     html += "<dt>" + escape_xml(fact.name) + "</dt><dd>" + escape_xml(fact.value) + "</dd>";
+  }
   return html + "</dl>";
 }
 
@@ -49,7 +50,8 @@ std::vector<Bar> bars_per_day(const Summary& summary) {
                        iso_date(date) + ": " + std::to_string(count) + " detections",
                        count ? "#" + day_anchor(date) : ""});
   };
-  Date first = days.begin()->second.date, last = days.rbegin()->second.date;
+  Date first = days.begin()->second.date;
+  Date last = days.rbegin()->second.date;
   if (last.year - first.year < max_calendar_years) {
     for (Date date = first; date.key() <= last.key(); date = next_day(date)) {
       auto day = days.find(date.key());

@@ -36,7 +36,8 @@ class LineReader {
 
   int fd_;
   std::vector<char> buffer_;
-  size_t begin_ = 0, end_ = 0;
+  size_t begin_ = 0;
+  size_t end_ = 0;
   std::string carry_;  // a line that runs over the end of the buffer
   bool carry_too_long_ = false;
   uint64_t bytes_read_ = 0;

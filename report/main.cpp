@@ -21,10 +21,11 @@
 namespace kestrel::report {
 namespace {
 
-constexpr const char* usage =
-    "usage: kestrel-report FOLDER OUT\n"
-    "Reads every Non-Tag-*.txt below FOLDER and writes OUT/runs.csv, OUT/detections.csv\n"
-    "and OUT/report.html. Skipped lines are reported on standard error.\n";
+std::string usage() {
+  return "usage: kestrel-report FOLDER OUT\nReads every " + tagsheet_names() +
+         " below FOLDER and writes OUT/runs.csv, OUT/detections.csv\n"
+         "and OUT/report.html. Skipped lines are reported on standard error.\n";
+}
 
 // Feeds one tagsheet to the parser; throws std::system_error when it cannot be read.
 void read_tagsheet(const TagsheetFile& file, Collector& collector, Progress& progress,
@@ -46,7 +47,8 @@ void read_tagsheet(const TagsheetFile& file, Collector& collector, Progress& pro
 int run(const std::string& folder, const std::filesystem::path& out) {
   std::vector<TagsheetFile> files = find_tagsheets(folder);
   if (files.empty()) {
-    std::fprintf(stderr, "kestrel-report: no Non-Tag-*.txt below %s\n", folder.c_str());
+    std::fprintf(stderr, "kestrel-report: no %s below %s\n", tagsheet_names().c_str(),
+                 folder.c_str());
     return 1;
   }
   std::filesystem::create_directories(out);
@@ -91,11 +93,11 @@ int run(const std::string& folder, const std::filesystem::path& out) {
 
 int main(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-    std::fputs(kestrel::report::usage, stdout);
+    std::fputs(kestrel::report::usage().c_str(), stdout);
     return 0;
   }
   if (argc != 3) {
-    std::fputs(kestrel::report::usage, stderr);
+    std::fputs(kestrel::report::usage().c_str(), stderr);
     return 2;
   }
   try {

@@ -1,13 +1,20 @@
 #include "report/parser.h"
 
+#include <algorithm>
+
+#include "tagsheet/format.h"
+
 namespace kestrel::report {
 
 namespace {
 
-constexpr std::string_view stop_label = "Equipment Stop Time:";
-constexpr std::string_view start_label = "Equipment Start Time:";
-constexpr std::string_view serial_label = "Serial No:";
-constexpr std::string_view title_line = "    Date       Time     Distance of Object";
+using tagsheet::serial_label;
+using tagsheet::start_label;
+using tagsheet::stop_label;
+using tagsheet::title_line;
+
+// The empty lines between a header's first line and its start time.
+constexpr size_t header_gap_lines = tagsheet::header_gap.size() - 1;
 // Line ends inside the inserted texts (last-seen time, serial number) add lines to a
 // header; more than this many means the header is broken.
 constexpr size_t max_extra_header_lines = 8;
@@ -59,7 +66,9 @@ void TagsheetParser::body_line(std::string_view text, bool ended) {
     begin_header(text.substr(stop_label.size()));
   } else if (size_t label = text.find(stop_label); label != std::string_view::npos) {
     // A record cut short (power lost while writing) continued by the next start's header.
-    sink_.problem(line_, "record cut short before \"Equipment Stop Time:\"");
+    static const std::string cut_short =
+        "record cut short before \"" + std::string(stop_label) + '"';
+    sink_.problem(line_, cut_short);
     begin_header(text.substr(label + stop_label.size()));
   } else {
     sink_.problem(line_, ended ? "not a tagsheet record" : "last line cut short");
@@ -87,8 +96,9 @@ void TagsheetParser::begin_header(std::string_view last_seen) {
 
 bool TagsheetParser::collect(std::string_view text) {
   if (extra_lines_.size() == max_extra_header_lines || parse_row(text) ||
-      starts_with(text, stop_label))
+      starts_with(text, stop_label)) {
     return false;
+  }
   extra_lines_.emplace_back(text);
   return true;
 }
@@ -99,10 +109,11 @@ void TagsheetParser::header_gap_line(std::string_view text, bool ended) {
     return;
   }
   // Between the first piece and the start time: the last-seen text's own lines, then the
-  // two empty lines of the header.
-  size_t own = extra_lines_.size() < 2 ? 0 : extra_lines_.size() - 2;
-  bool gap_ok =
-      extra_lines_.size() >= 2 && extra_lines_[own].empty() && extra_lines_[own + 1].empty();
+  // empty lines of the header.
+  size_t own = extra_lines_.size() < header_gap_lines ? 0 : extra_lines_.size() - header_gap_lines;
+  bool gap_ok = extra_lines_.size() >= header_gap_lines &&
+                std::all_of(extra_lines_.begin() + own, extra_lines_.end(),
+                            [](const std::string& line) { return line.empty(); });
   if (!gap_ok) sink_.problem(header_.line, "header without its two empty lines");
   for (size_t i = 0; gap_ok && i < own; ++i) header_.last_seen += "\n" + extra_lines_[i];
   header_.start_time = text.substr(start_label.size());

@@ -8,7 +8,8 @@ namespace kestrel::report {
 
 namespace {
 using std::chrono::milliseconds;
-constexpr milliseconds first_draw_after{500}, redraw_every{250};
+constexpr milliseconds first_draw_after{500};
+constexpr milliseconds redraw_every{250};
 }  // namespace
 
 Progress::Progress(std::FILE* out, uint64_t total_bytes)

@@ -27,7 +27,8 @@ class Progress {
   bool enabled_;
   uint64_t calls_ = 0;
   bool drawn_ = false;
-  std::chrono::steady_clock::time_point start_, last_draw_;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point last_draw_;
 };
 
 }  // namespace kestrel::report

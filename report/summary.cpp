@@ -7,7 +7,8 @@ namespace kestrel::report {
 namespace {
 
 bool earlier(const Row& a, const Row& b) {
-  int day_a = a.date.key(), day_b = b.date.key();
+  int day_a = a.date.key();
+  int day_b = b.date.key();
   return day_a != day_b ? day_a < day_b : a.time.seconds() < b.time.seconds();
 }
 

@@ -47,7 +47,9 @@ class Summary {
   uint64_t detections_ = 0;
   std::map<int, DayStats> days_;
   DayStats* day_ = nullptr;  // the day of the previous row: rows come in runs of one day
-  std::optional<Row> first_, last_, closest_;
+  std::optional<Row> first_;
+  std::optional<Row> last_;
+  std::optional<Row> closest_;
 };
 
 }  // namespace kestrel::report

@@ -8,10 +8,16 @@ namespace kestrel::report {
 
 namespace {
 
-constexpr double width = 560, height = 220;
-constexpr double left = 52, right = 24, top = 28, bottom = 34;
-constexpr double widest_bar = 40, shortest_stroke = 3;
-constexpr double plot_width = width - left - right, plot_height = height - top - bottom;
+constexpr double width = 560;
+constexpr double height = 220;
+constexpr double left = 52;
+constexpr double right = 24;
+constexpr double top = 28;
+constexpr double bottom = 34;
+constexpr double widest_bar = 40;
+constexpr double shortest_stroke = 3;
+constexpr double plot_width = width - left - right;
+constexpr double plot_height = height - top - bottom;
 constexpr int y_ticks = 4;
 
 std::string number(double value) {
@@ -83,7 +89,8 @@ std::string escape_xml(std::string_view text) {
 
 double nice_step(double span, int ticks) {
   if (!(span > 0)) return 1;
-  double raw = span / ticks, magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+  double raw = span / ticks;
+  double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
   for (double multiple : {1.0, 2.0, 5.0}) {
     if (multiple * magnitude >= raw) return multiple * magnitude;
   }
@@ -115,7 +122,8 @@ std::string bar_chart(std::string_view title, const std::vector<Bar>& bars) {
 }
 
 std::string distance_chart(std::string_view title, const std::vector<MinuteRange>& minutes) {
-  int first = -1, last = -1;
+  int first = -1;
+  int last = -1;
   uint32_t farthest = 0;
   for (int minute = 0; minute < static_cast<int>(minutes.size()); ++minute) {
     if (minutes[minute].empty()) continue;
@@ -125,7 +133,8 @@ std::string distance_chart(std::string_view title, const std::vector<MinuteRange
   }
   if (first < 0) return open_svg(title) + "</svg>";
 
-  int first_hour = first / 60, last_hour = last / 60 + 1;
+  int first_hour = first / 60;
+  int last_hour = last / 60 + 1;
   double span = (last_hour - first_hour) * 60.0;
   double metres = farthest / 100.0;
   double step = nice_step(metres, y_ticks);

@@ -25,14 +25,15 @@ void evaluate_frame(const Evaluation& evaluation, const Window& window,
 }  // namespace
 
 void controller(const Config& config, Platform& platform) {
-  const Stamp start = platform.clock.now();
-  const std::string& d = start.date;
+  const LocalTime start = platform.clock.now();
+  const std::string t = time_text(start);
+  const std::string d = date_text(start);
   std::unique_ptr<RadarLink> ser = platform.serial.open(radar_device, radar_baud);
   FrameAssembler frames;
 
   housekeeping(d, platform.shell, platform.console);
   const std::string worksheet = tagsheet_path(d);
-  platform.files.append(worksheet, header(config.equi_Stop_time, start.time, config.serial_number));
+  platform.files.append(worksheet, header(config.equi_Stop_time, t, config.serial_number));
 
   const Window window{config.range_low, config.range_high};
   for (;;) {

@@ -3,12 +3,19 @@
 
 #include <string>
 
+#include "platform/ports.h"
+
 namespace kestrel {
 
 inline const std::string tagsheets_directory = "/home/pi/Configuration/Tagsheets";
 
 std::string tagsheet_directory(const std::string& d);
 std::string tagsheet_path(const std::string& d);
+
+// The date and the time of day of a clock reading, as the records and the
+// commands write them.
+std::string date_text(const LocalTime& reading);
+std::string time_text(const LocalTime& reading);
 
 std::string header(const std::string& equi_Stop_time, const std::string& t,
                    const std::string& serial_number);

@@ -1,8 +1,9 @@
 """The USB automounter's helper: mount point names, mount options, staying out
-of a desktop automounter's way and cleaning up after a stick is pulled.
+of a desktop automounter's way, leaving alone what the system uses or what
+was there at boot, and cleaning up after a stick is pulled.
 
 The helper runs in a bubblewrap sandbox with its own /media, and with fakes
-of systemd-mount, systemctl, findmnt and id first on PATH.
+of systemd-mount, systemctl, findmnt, lsblk, swapon, logger and id first on PATH.
 """
 import json
 import os
@@ -15,7 +16,10 @@ import pytest
 REPO = Path(__file__).resolve().parents[2]
 HELPER = REPO / "system" / "kestrel-usb-mount"
 FAKE = Path(__file__).resolve().parent / "fake_command"
-FAKED = ["systemd-mount", "systemctl", "findmnt", "id"]
+FAKED = ["systemd-mount", "systemctl", "findmnt", "lsblk", "swapon", "logger", "id"]
+# A stick with one partition, inserted once the system is up.
+STICK = "/dev/sdb 8:16 disk -\n/dev/sdb1 8:17 part /dev/sdb\n"
+UP = "kestrel-usb-ready.service"
 TIMEOUT = 10
 
 
@@ -32,14 +36,25 @@ def run_helper(action, setup="", **env):
                 "--bind", str(folder), "/run/log", "--unshare-pid", "--die-with-parent",
                 "--clearenv", "--setenv", "PATH", "/run/fakes:/usr/bin:/bin",
                 "--setenv", "FAKE_LOG", "/run/log/calls"]
-        for name, value in {"DEVNAME": "/dev/sdb1", **env}.items():
+        defaults = {"DEVNAME": "/dev/sdb1", "FAKE_BLOCK": STICK, "FAKE_ACTIVE": UP}
+        for name, value in {**defaults, **env}.items():
             argv += ["--setenv", name, value]
         script = '%s; "$0" "$1"; status=$?; mkdir -p /media/pi; ls -A /media/pi; exit $status'
         result = subprocess.run(argv + ["sh", "-c", script % (setup or ":"), str(HELPER), action],
                                 capture_output=True, text=True, timeout=TIMEOUT)
         log = folder / "calls"
         calls = [json.loads(line) for line in log.read_text().splitlines()] if log.exists() else []
-    return result.returncode, [c for c in calls if c[0] != "id"], result.stdout.split()
+    faked = [c for c in calls if c[0] not in ("id", "lsblk", "swapon", "findmnt", "logger")]
+    run_helper.notes = [c[-1] for c in calls if c[0] == "logger"]
+    return result.returncode, faked, result.stdout.split()
+
+
+def not_mounted(why, **env):
+    """Asserts that the helper leaves the device alone and tells the journal why."""
+    status, calls, _ = run_helper("add", **env)
+    assert status == 0
+    assert [call for call in calls if call[0] == "systemd-mount"] == []
+    assert run_helper.notes == ["%s: not mounted: %s" % (env.get("DEVNAME", "/dev/sdb1"), why)]
 
 
 def mounted(**env):
@@ -64,18 +79,18 @@ class TestMountPointName:
         assert mounted(ID_FS_TYPE="vfat", **env)[-2:] == ["/dev/sdb1", "/media/pi/" + name]
 
     def test_a_name_already_mounted_gets_the_device_name_added(self):
-        taken = "/dev/sdc1 /media/pi/STICK\n/dev/sdc2 /media/pi/STICK-old\n"
+        taken = "8:33 /dev/sdc1 /media/pi/STICK\n8:34 /dev/sdc2 /media/pi/STICK-old\n"
         where = mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="vfat", FAKE_MOUNTS=taken)[-1]
         assert where == "/media/pi/STICK-sdb1"
 
     def test_a_name_only_mounted_elsewhere_is_kept(self):
-        where = mounted(ID_FS_LABEL="STICK", FAKE_MOUNTS="/dev/sdc1 /mnt/STICK\n")[-1]
+        where = mounted(ID_FS_LABEL="STICK", FAKE_MOUNTS="8:33 /dev/sdc1 /mnt/STICK\n")[-1]
         assert where == "/media/pi/STICK"
 
 
 class TestMountOptions:
     @pytest.mark.parametrize("fs_type, options", [
-        ("vfat", "nosuid,nodev,uid=1001,gid=1002,umask=0022,shortname=mixed,utf8,flush"),
+        ("vfat", "nosuid,nodev,uid=1001,gid=1002,umask=0022,shortname=mixed,utf8,flush,quiet"),
         ("exfat", "nosuid,nodev,uid=1001,gid=1002,umask=0022"),
         ("ntfs3", "nosuid,nodev,uid=1001,gid=1002,umask=0022"),
         ("ext4", "nosuid,nodev"),
@@ -86,17 +101,101 @@ class TestMountOptions:
                            "/dev/sdb1", "/media/pi/STICK"]
 
 
+class TestNtfs:
+    def test_the_kernels_read_write_driver_where_ntfs_3g_is_missing(self):
+        command = mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="ntfs")
+        assert command[:4] == ["systemd-mount", "--no-block", "--collect", "--type=ntfs3"]
+        assert command[4] == "--options=nosuid,nodev,uid=1001,gid=1002,umask=0022"
+
+    def test_ntfs_3g_where_it_is_installed(self):
+        setup = "mkdir /run/log/sbin && ln -s /bin/true /run/log/sbin/mount.ntfs"
+        status, calls, _ = run_helper("add", setup, ID_FS_LABEL="STICK", ID_FS_TYPE="ntfs",
+                                      PATH="/run/fakes:/usr/bin:/bin:/run/log/sbin")
+        (command,) = [call for call in calls if call[0] == "systemd-mount"]
+        assert status == 0 and not any(arg.startswith("--type") for arg in command)
+
+
 class TestDesktopAutomounter:
     def test_nothing_is_mounted_while_udisks2_runs(self):
-        status, calls, _ = run_helper("add", ID_FS_LABEL="STICK", FAKE_UDISKS="active")
+        status, calls, _ = run_helper("add", ID_FS_LABEL="STICK",
+                                      FAKE_ACTIVE="udisks2.service " + UP)
         assert status == 0
         assert calls == [["systemctl", "--quiet", "is-active", "udisks2.service"]]
 
 
+class TestPresentAtBoot:
+    def test_the_boots_replay_of_add_mounts_nothing(self):
+        status, calls, _ = run_helper("add", ID_FS_LABEL="STICK", SYNTH_UUID="0")
+        assert (status, calls) == (0, [])
+
+    def test_a_later_replay_with_a_uuid_mounts_nothing_either(self):
+        status, calls, _ = run_helper("add", ID_FS_LABEL="STICK",
+                                      SYNTH_UUID="3f1c0c1e-5c5e-4d59-9a2c-2a8f0b6f7d10")
+        assert (status, calls) == (0, [])
+
+    def test_nothing_is_mounted_until_the_system_is_up(self):
+        not_mounted("it was there while the system started", ID_FS_LABEL="STICK",
+                    FAKE_ACTIVE="")
+
+
+# A board booted from a USB disk: firmware and root on sda, root shown as /dev/root.
+USB_BOOT = ("/dev/sda 8:0 disk -\n/dev/sda1 8:1 part /dev/sda\n/dev/sda2 8:2 part /dev/sda\n"
+            "/dev/sda3 8:3 part /dev/sda\n")
+USB_BOOT_MOUNTS = "8:2 /dev/root /\n8:1 /dev/sda1 /boot/firmware\n0:5 tmpfs /run\n"
+
+
+class TestDevicesInUse:
+    @pytest.mark.parametrize("device, why", [
+        ("/dev/sda1", "/dev/sda1 is mounted on /boot/firmware"),
+        ("/dev/sda2", "/dev/sda2 is mounted on /"),
+        ("/dev/sda3", "/dev/sda2 of the same disk is mounted on /"),
+    ])
+    def test_no_partition_of_the_disk_the_system_runs_from(self, device, why):
+        not_mounted(why, DEVNAME=device, ID_FS_LABEL="bootfs", ID_FS_TYPE="vfat",
+                    FAKE_BLOCK=USB_BOOT, FAKE_MOUNTS=USB_BOOT_MOUNTS)
+
+    @pytest.mark.parametrize("mounts, where", [
+        ("8:17 /dev/sdb1 /mnt/backup\n", "/mnt/backup"),
+        ("8:17 /dev/sdb1 /media/pi/STICK\n", "/media/pi/STICK"),
+        ("0:44 /dev/sdb1[/@data] /srv\n", "/srv"),  # btrfs: an anonymous device number
+    ])
+    def test_not_a_device_mounted_already(self, mounts, where):
+        not_mounted("/dev/sdb1 is mounted on " + where, ID_FS_LABEL="STICK", FAKE_MOUNTS=mounts)
+
+    def test_not_a_partition_of_a_disk_whose_other_partition_is_mounted_elsewhere(self):
+        two = STICK + "/dev/sdb2 8:18 part /dev/sdb\n"
+        not_mounted("/dev/sdb1 of the same disk is mounted on /home", DEVNAME="/dev/sdb2",
+                    FAKE_BLOCK=two, FAKE_MOUNTS="8:17 /dev/sdb1 /home\n")
+
+    def test_not_a_partition_of_a_disk_with_swap_on_it(self):
+        two = STICK + "/dev/sdb2 8:18 part /dev/sdb\n"
+        not_mounted("/dev/sdb2 of the same disk is swap", FAKE_BLOCK=two,
+                    FAKE_SWAPS="/dev/sdb2\n")
+
+    def test_not_a_partition_of_a_disk_that_carries_an_encrypted_volume(self):
+        stacked = STICK + "/dev/sdb2 8:18 part /dev/sdb\n/dev/mapper/root 254:0 crypt /dev/sdb2\n"
+        not_mounted("/dev/mapper/root is taken by crypt", FAKE_BLOCK=stacked,
+                    FAKE_MOUNTS="254:0 /dev/mapper/root /\n")
+
+    def test_not_a_device_lsblk_cannot_see(self):
+        not_mounted("cannot tell whether it is in use", DEVNAME="/dev/sdz1")
+
+    def test_the_second_partition_of_a_stick_whose_first_is_mounted_for_the_logger(self):
+        two = STICK + "/dev/sdb2 8:18 part /dev/sdb\n"
+        where = mounted(DEVNAME="/dev/sdb2", ID_FS_LABEL="DATA", FAKE_BLOCK=two,
+                        FAKE_MOUNTS="8:17 /dev/sdb1 /media/pi/STICK\n")[-1]
+        assert where == "/media/pi/DATA"
+
+    def test_a_stick_beside_a_board_booted_from_usb(self):
+        where = mounted(ID_FS_LABEL="STICK", FAKE_BLOCK=USB_BOOT + STICK,
+                        FAKE_MOUNTS=USB_BOOT_MOUNTS)[-1]
+        assert where == "/media/pi/STICK"
+
+
 class TestRemoval:
     def test_unmounts_and_removes_only_the_pulled_devices_mount_points(self):
-        table = ("/dev/sdb1 /media/pi/STICK\n/dev/sdc1 /media/pi/OTHER\n"
-                 "/dev/sdb1 /mnt/elsewhere\n/dev/sdb10 /media/pi/TEN\n")
+        table = ("8:17 /dev/sdb1 /media/pi/STICK\n8:33 /dev/sdc1 /media/pi/OTHER\n"
+                 "8:17 /dev/sdb1 /mnt/elsewhere\n8:26 /dev/sdb10 /media/pi/TEN\n")
         setup = "mkdir -p /media/pi/STICK /media/pi/OTHER /media/pi/TEN /mnt"
         status, calls, listing = run_helper("remove", setup, FAKE_MOUNTS=table)
         assert status == 0
@@ -106,6 +205,7 @@ class TestRemoval:
 
     def test_a_mount_point_with_files_left_in_it_is_kept(self):
         setup = "mkdir -p /media/pi/STICK && touch /media/pi/STICK/file"
-        status, _, listing = run_helper("remove", setup, FAKE_MOUNTS="/dev/sdb1 /media/pi/STICK\n")
+        status, _, listing = run_helper("remove", setup,
+                                        FAKE_MOUNTS="8:17 /dev/sdb1 /media/pi/STICK\n")
         assert status == 0
         assert listing == ["STICK"]

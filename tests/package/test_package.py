@@ -2,6 +2,7 @@
 maintainer scripts, its launcher run in the sandbox against the simulated
 radar, then upgraded, removed and purged."""
 import os
+import shlex
 import shutil
 import stat
 
@@ -16,11 +17,14 @@ PACKAGE_FILES = {
     "/usr/bin/kestrel": 0o755,
     "/usr/bin/kestrel-report": 0o755,
     "/usr/libexec/kestrel/kestrel-usb-mount": 0o755,
+    "/usr/libexec/kestrel/kestrel-ended": 0o755,
     "/usr/lib/python3/dist-packages/kestrel.abi3.so": 0o644,
     "/usr/lib/python3/dist-packages/buzzer.abi3.so": 0o644,
     "/lib/systemd/system/kestrel.service": 0o644,
+    "/lib/systemd/system/kestrel-usb-ready.service": 0o644,
     "/lib/udev/rules.d/90-kestrel.rules": 0o644,
     "/etc/kestrel/buzzer.conf": 0o644,
+    "/etc/sudoers.d/kestrel": 0o440,
     "/usr/share/man/man1/kestrel.1.gz": 0o644,
     "/usr/share/man/man1/kestrel-report.1.gz": 0o644,
     "/usr/share/doc/kestrel/changelog.gz": 0o644,
@@ -32,7 +36,9 @@ DEFAULTS = {
     "current_time.txt": b" ",
     "Serial.txt": b"unknown\n",  # no "Serial" line in this machine's /proc/cpuinfo
 }
-SERVICE_LINK = "/etc/systemd/system/multi-user.target.wants/kestrel.service"
+WANTS = "/etc/systemd/system/multi-user.target.wants/"
+SERVICE_LINK = WANTS + "kestrel.service"
+UNITS = ["kestrel.service", "kestrel-usb-ready.service"]
 
 
 def mode(root, inside):
@@ -63,11 +69,13 @@ class TestInstall:
             assert installed.path(path).read_bytes() == content, name
             assert (mode(installed, path), installed.owner(path)) == (0o644, ("pi", "pi")), name
 
-    def test_the_service_is_enabled_for_boot_with_its_user_and_groups(self, installed):
-        assert os.readlink(installed.path(SERVICE_LINK)) == "/lib/systemd/system/kestrel.service"
+    def test_the_units_are_enabled_for_boot_and_valid_with_the_services_user(self, installed):
+        for unit in UNITS:
+            assert os.readlink(installed.path(WANTS + unit)) == "/lib/systemd/system/" + unit
         assert installed.run(["getent", "passwd", "pi"]).stdout.split(":")[5] == "/home/pi"
         installed.run(["getent", "group", "gpio", "dialout"])
-        verify = installed.run(["systemd-analyze", "verify", "/lib/systemd/system/kestrel.service"])
+        verify = installed.run(["systemd-analyze", "verify"] +
+                               ["/lib/systemd/system/" + unit for unit in UNITS])
         assert verify.stdout + verify.stderr == ""
 
     def test_the_installed_buzzer_reads_its_configuration_and_names_the_missing_line(self, installed):
@@ -76,6 +84,94 @@ class TestInstall:
         assert result.returncode == 1
         assert result.stderr.splitlines()[-1] == ('FileNotFoundError: [Errno 2] GPIO line "GPIO23" '
                                                   'not found: there is no GPIO chip (/dev/gpiochip*)')
+
+
+def sudo_allows(root, argv):
+    """Whether the scratch root's sudo lets pi run argv without a password."""
+    result = root.run(["sudo", "-n", "-l", "-U", "pi"] + list(argv), check=False)
+    assert result.returncode in (0, 1), result.stderr
+    return result.returncode == 0
+
+
+DAY = "/home/pi/Configuration/Tagsheets/01-06-2026"
+
+
+class TestSudoRule:
+    def test_sudo_parses_the_whole_configuration_with_the_rule(self, installed):
+        result = installed.run(["visudo", "-c"])
+        assert "/etc/sudoers.d/kestrel: parsed OK" in result.stdout
+
+    @pytest.mark.parametrize("argv", [
+        ["find", "/home/pi/Configuration/Tagsheets", "-name", "01-06-2026"],
+        ["mkdir", DAY],
+        ["chmod", "a+r+w", DAY],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/STICK"],
+        ["umount", "/media/pi/STICK"],
+        ["rm", "-r", "/media/pi/STICK"],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/My$Stick'\"\t*"],
+        ["umount", "/media/pi/..hidden"],
+        ["rm", "-r", "/media/pi/.x"],
+        ["/usr/sbin/reboot"],
+    ])
+    def test_each_command_of_the_logger_is_allowed(self, installed, argv):
+        assert sudo_allows(installed, argv)
+
+    @pytest.mark.parametrize("argv", [
+        ["find", "/home/pi/Configuration/Tagsheets", "-name", "01-06-2026", "-delete"],
+        ["find", "/home/pi/Configuration/Tagsheets", "-name", "*"],
+        ["find", "/", "-name", "01-06-2026"],
+        ["mkdir", "-p", DAY],
+        ["mkdir", DAY, "/etc/cron.d/x"],
+        ["mkdir", "/home/pi/Configuration/Tagsheets/../../../etc"],
+        ["chmod", "a+r+w", "/etc/shadow"],
+        ["chmod", "-R", "a+r+w", DAY],
+        ["chmod", "u+s", DAY],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/STICK", "--delete"],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/STICK --remove-source-files"],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/STICK", "cron.d"],
+        ["rsync", "-avx", "--remove-source-files", "/home/pi/Configuration/Tagsheets/", "/media/pi/S"],
+        ["rsync", "-avx", "/etc/", "/media/pi/STICK"],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/.."],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/media/pi/STICK/../../etc"],
+        ["rsync", "-avx", "/home/pi/Configuration/Tagsheets/", "/etc"],
+        ["umount", "/"],
+        ["umount", "-a"],
+        ["umount", "/media/pi/."],
+        ["umount", "/media/pi/STICK", "/boot/firmware"],
+        ["rm", "-r", "/media/pi/.."],
+        ["rm", "-r", "/media/pi/STICK", "/home/pi"],
+        ["rm", "-rf", "/media/pi/STICK"],
+        ["rm", "-r", "/media/pi/STICK/../../../home/pi"],
+        ["rm", "-r", "theDir", "/media/pi/STICK"],
+        ["/usr/sbin/reboot", "--force"],
+        ["/usr/sbin/shutdown", "now"],
+        ["sh", "-c", "reboot"],
+    ])
+    def test_near_misses_are_refused(self, installed, argv):
+        assert not sudo_allows(installed, argv)
+
+    def test_nobody_else_gets_a_right(self, installed):
+        installed.run(["adduser", "--quiet", "--disabled-password", "--gecos", "", "first"])
+        result = installed.run(["sudo", "-n", "-l", "-U", "first", "reboot"], check=False)
+        assert result.returncode == 1
+
+
+class TestStop:
+    def stop_commands(self, root):
+        unit = root.path("/lib/systemd/system/kestrel.service").read_text()
+        return [line.split("=", 1)[1] for line in unit.splitlines()
+                if line.startswith("ExecStopPost=")]
+
+    def test_the_buzzer_is_claimed_silent_as_the_services_user_whatever_the_result(
+            self, installed):
+        silence, note = self.stop_commands(installed)
+        assert silence.startswith("-") and note == "+/usr/libexec/kestrel/kestrel-ended"
+        installed.path("/etc/kestrel/buzzer.conf").write_text("line = GPIO23\n")
+        result = installed.run(["setpriv", "--reuid=pi", "--regid=pi", "--init-groups"] +
+                               shlex.split(silence[1:]), check=False)
+        assert result.returncode == 1
+        assert result.stderr.splitlines()[-1].endswith('GPIO line "GPIO23" not found: '
+                                                       'there is no GPIO chip (/dev/gpiochip*)')
 
 
 class TestLauncher:
@@ -102,6 +198,12 @@ class TestLauncher:
             (sheet,) = copied.values()
             assert b"        1.25\n" in sheet and b"        4.00\n" not in sheet
 
+            ran = [[arg.decode() for arg in argv] for argv in box.sudo_log()]
+            assert [argv[0] for argv in ran] == ["find", "mkdir", "chmod", "rsync", "umount",
+                                                 "rm", "reboot"]
+            for argv in ran:
+                assert sudo_allows(installed, argv), argv
+
 
 class TestLifecycle:
     def test_upgrade_remove_and_purge_keep_what_is_not_theirs(self, deb):
@@ -125,7 +227,10 @@ class TestLifecycle:
             assert root.path("/etc/kestrel/buzzer.conf").exists()
             assert root.path(CONFIG + "/range_low.txt").read_bytes() == b"1.5\n"
 
+            root.path("/var/log/kestrel").mkdir()
+            (root.path("/var/log/kestrel") / "runs.log").write_text("run ended\n")
             root.dpkg("--purge", "kestrel")
+            assert not root.path("/var/log/kestrel").exists()
             assert not root.path("/etc/kestrel").exists()
             assert not root.path(SERVICE_LINK).exists()
             assert sorted(os.listdir(root.path(CONFIG))) == ["Tagsheets"]

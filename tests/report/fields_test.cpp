@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tagsheet/records.h"
+
 namespace kestrel::report {
 namespace {
 
@@ -14,6 +16,20 @@ TEST(Fields, RowTextBecomesDateTimeAndHundredths) {
   EXPECT_EQ(row->centimetres, 65535u);
   EXPECT_EQ(distance_text(row->centimetres), "655.35");
   EXPECT_EQ(distance_text(parse_row("01-01-2027    00-00-00        0.05")->centimetres), "0.05");
+}
+
+TEST(Fields, ReadsTheDatesAndTimesTheLoggerWrites) {
+  for (const kestrel::LocalTime& reading :
+       {kestrel::LocalTime{2026, 12, 7, 8, 10, 12}, kestrel::LocalTime{2028, 2, 29, 23, 59, 60},
+        kestrel::LocalTime{1970, 1, 1, 0, 0, 0}}) {
+    const std::string date = kestrel::date_text(reading);
+    const std::string time = kestrel::time_text(reading);
+    ASSERT_TRUE(parse_date(date)) << date;
+    ASSERT_TRUE(parse_time(time)) << time;
+    EXPECT_EQ(parse_date(date)->key(), (reading.year * 100 + reading.month) * 100 + reading.day);
+    EXPECT_EQ(parse_time(time)->seconds(),
+              (reading.hour * 60 + reading.minute) * 60 + reading.second);
+  }
 }
 
 TEST(Fields, RejectsWhatTheLoggerNeverWrites) {

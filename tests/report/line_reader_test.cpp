@@ -29,9 +29,10 @@ class LineReaderTest : public ::testing::Test {
     LineReader reader(path_, buffer_size);
     std::vector<std::string> lines;
     Line line;
-    while (reader.next(line))
+    while (reader.next(line)) {
       lines.push_back(std::string(line.text) + "|" + (line.ended ? "ended" : "open") +
                       (line.too_long ? "|too long" : ""));
+    }
     EXPECT_EQ(reader.bytes_read(), content.size());
     return lines;
   }

@@ -39,8 +39,9 @@ TEST(Charts, BarHeightsFollowTheirValues) {
   std::string svg =
       bar_chart("t", {Bar{10, "a", "ten", ""}, Bar{0, "", "none", ""}, Bar{5, "", "five", "#x"}});
   std::vector<double> heights;
-  for (const std::string& height : attributes(svg, "<rect class=\"bar\"", "height"))
+  for (const std::string& height : attributes(svg, "<rect class=\"bar\"", "height")) {
     heights.push_back(std::stod(height));
+  }
   ASSERT_EQ(heights.size(), 2u);  // a zero draws no bar
   EXPECT_NEAR(heights[0], 2 * heights[1], 0.2);
   EXPECT_EQ(count(svg, "<a href=\"#x\">"), 1u);

@@ -163,17 +163,20 @@ TEST(TagsheetParser, EveryPrefixOfATagsheetYieldsItsCompleteRowsAndNoOthers) {
   std::string text = header(" ", "08-00-05", "SN-0042\n") + rows[0] + stop_line("08-10-12") +
                      rows[1] + header("08-10-13", "08-30-00", "SN-0042");
   Events row_events;
-  for (const std::string& event : parse(text))
+  for (const std::string& event : parse(text)) {
     if (event.rfind("row@", 0) == 0) row_events.push_back(event);
+  }
   ASSERT_EQ(row_events.size(), rows.size());
   for (size_t length = 0; length <= text.size(); ++length) {
-    Events expected, got;
+    Events expected;
+    Events got;
     for (size_t i = 0; i < rows.size(); ++i) {
       // Complete once its last digit is there; its line end may be missing.
       if (text.find(rows[i]) + rows[i].size() - 1 <= length) expected.push_back(row_events[i]);
     }
-    for (const std::string& event : parse(text.substr(0, length)))
+    for (const std::string& event : parse(text.substr(0, length))) {
       if (event.rfind("row@", 0) == 0) got.push_back(event);
+    }
     EXPECT_EQ(got, expected) << "prefix of " << length << " bytes";
   }
 }

@@ -9,7 +9,8 @@ Row at(Date date, TimeOfDay time, uint64_t centimetres) { return Row{date, time,
 
 TEST(Summary, CountsPerDayHourAndMinute) {
   Summary summary;
-  Date day1{2026, 12, 31}, day2{2027, 1, 1};
+  Date day1{2026, 12, 31};
+  Date day2{2027, 1, 1};
   summary.add(at(day1, {23, 59, 58}, 250));
   summary.add(at(day1, {23, 59, 59}, 120));
   summary.add(at(day2, {0, 0, 1}, 300));  // a run past midnight: the rows' own date counts

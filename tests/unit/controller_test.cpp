@@ -61,7 +61,7 @@ TEST(Controller, StickRunsTheEndPathThenPollingGoesOn) {
     if (still_mounted) fakes.mounts.insert("/media/pi/STICK");
     fakes.script = frame300;
     fakes.script.insert(fakes.script.end(), {0x55, 0x55});
-    fakes.stamps = {{"07-12-2026", "23-59-59"}, {"08-12-2026", "00-00-09"}};
+    fakes.readings = {{2026, 12, 7, 23, 59, 59}, {2026, 12, 8, 0, 0, 9}};
     run(fakes);
     const Log detection = {"print Distance of object:3.00",
                            "blow",

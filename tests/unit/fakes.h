@@ -65,11 +65,11 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files {
     if (capture_status != 0) throw CalledProcessError(capture_status, command, captured);
     return captured;
   }
-  Stamp now() override {  // the stamps in order, the last one repeated
+  LocalTime now() override {  // the readings in order, the last one repeated
     log.push_back("now");
-    Stamp stamp = stamps.front();
-    if (stamps.size() > 1) stamps.pop_front();
-    return stamp;
+    LocalTime reading = readings.front();
+    if (readings.size() > 1) readings.pop_front();
+    return reading;
   }
   void sleep(double seconds) override { log.push_back("sleep " + std::to_string(seconds)); }
   std::string read_text(const std::string& path) override {
@@ -105,7 +105,7 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files {
   std::vector<int> script;
   std::string captured;
   int capture_status = 0;
-  std::deque<Stamp> stamps{{"07-12-2026", "08-00-05"}};
+  std::deque<LocalTime> readings{{2026, 12, 7, 8, 0, 5}};
   std::map<std::string, std::string> content;
   std::map<std::size_t, std::vector<std::string>> media;
   std::set<std::string> mounts, failing;

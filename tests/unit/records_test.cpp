@@ -29,8 +29,7 @@ TEST(Records, WorkedExampleOfTwoRunsByteForByte) {
   const Config config{5.0, 1.0, " ", "SN-0042\n"};
   Fakes run1;
   run1.content[last_seen] = " ";
-  run1.stamps = {
-      {"07-12-2026", "08-00-05"}, {"07-12-2026", "08-10-12"}, {"07-12-2026", "08-10-13"}};
+  run1.readings = {{2026, 12, 7, 8, 0, 5}, {2026, 12, 7, 8, 10, 12}, {2026, 12, 7, 8, 10, 13}};
   run1.script = {0x0C, 0x07, 0, 0,    0x00, 0x7D, 0, 0, 0, 0,    0x55, 0x0C,
                  0x07, 0,    0, 0x00, 0x78, 0,    0, 0, 0, 0x55, idle, 0x00};
   run1.media = {{22, {"STICK"}}};
@@ -39,7 +38,7 @@ TEST(Records, WorkedExampleOfTwoRunsByteForByte) {
 
   Fakes run2;
   run2.content = run1.content;
-  run2.stamps = {{"07-12-2026", "08-30-00"}};
+  run2.readings = {{2026, 12, 7, 8, 30, 0}};
   EXPECT_THROW(controller(config, run2.platform), StreamEnd);
 
   EXPECT_EQ(run2.content[sheet],

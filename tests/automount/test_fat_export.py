@@ -1,0 +1,95 @@
+"""The export onto a FAT stick mounted with the helper's options, under a real
+Linux kernel: user-mode Linux (Debian's user-mode-linux) runs as a plain
+process inside bubblewrap, sees the machine's files read-only through hostfs
+and the stick as its block device ubda, and runs the real rsync as root."""
+import os
+import subprocess
+import tempfile
+from pathlib import Path
+
+import pytest
+
+from test_usb_mount import mounted
+
+UML = "/usr/bin/linux.uml"
+MODULES = Path("/usr/lib/uml/modules")
+STICK_MIB = 32
+
+# Runs as init inside the kernel: the tagsheets laid out as the logger leaves
+# them (the folder of pi, a day's folder of root made by "sudo mkdir" and
+# opened by "sudo chmod a+r+w", a tagsheet of pi), the stick mounted with
+# $OPTIONS, the export's rsync, its exit status, what landed, power off.
+INIT = r"""#!/bin/sh
+mount -t proc proc /proc
+mount -t tmpfs tmp /tmp
+for module in fat/fat fat/vfat nls/nls_cp437 nls/nls_utf8 nls/nls_iso8859-1; do
+  insmod "$MODULES/kernel/fs/$module.ko"
+done
+sheets=/tmp/Tagsheets
+mkdir -p $sheets/01-06-2026 /tmp/stick
+chown 1001:1002 $sheets
+chmod 0777 $sheets/01-06-2026
+printf 'row\n' >$sheets/01-06-2026/Non-Tag-01-06-2026.txt
+chown 1001:1002 $sheets/01-06-2026/Non-Tag-01-06-2026.txt
+mount -t vfat -o "$OPTIONS" /dev/ubda /tmp/stick && echo mounted
+rsync -avx $sheets/ /tmp/stick >/tmp/rsync.out 2>&1
+echo "rsync exit $?"
+sed 's/^/rsync: /' /tmp/rsync.out
+echo "landed: $(cat /tmp/stick/01-06-2026/Non-Tag-01-06-2026.txt)"
+umount /tmp/stick
+echo o >/proc/sysrq-trigger
+sleep 10
+"""
+
+
+def export_onto_fat(options):
+    """Runs the export onto a fresh FAT stick mounted with options; returns the kernel's output."""
+    (release,) = os.listdir(MODULES)
+    with tempfile.TemporaryDirectory() as folder:
+        folder = Path(folder)
+        stick = folder / "stick.img"
+        with open(stick, "wb") as image:
+            image.truncate(STICK_MIB << 20)
+        subprocess.run(["mkfs.vfat", "-n", "STICK", str(stick)], check=True,
+                       capture_output=True)
+        init = folder / "init"
+        init.write_text(INIT)
+        init.chmod(0o755)
+        argv = ["bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
+                "--tmpfs", "/tmp", "--tmpfs", "/run", "--tmpfs", "/home", "--tmpfs", "/media",
+                "--ro-bind", str(init), "/run/init", "--bind", str(stick), "/run/stick.img",
+                "--unshare-pid", "--die-with-parent", "--clearenv",
+                "--setenv", "PATH", "/usr/sbin:/usr/bin:/sbin:/bin",
+                "--setenv", "HOME", "/tmp", "--setenv", "TMPDIR", "/tmp",
+                UML, "mem=96M", "root=/dev/root", "rootfstype=hostfs", "rootflags=/", "ro",
+                "init=/run/init", "ubd0=/run/stick.img", "con=null", "con0=fd:0,fd:1", "quiet",
+                "MODULES=%s" % (MODULES / release), "OPTIONS=%s" % options]
+        result = subprocess.run(argv, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                timeout=120)
+    return result.stdout
+
+
+@pytest.fixture(scope="module")
+def helper_options():
+    """The vfat mount options the helper gives systemd-mount."""
+    command = mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="vfat")
+    (option,) = [arg for arg in command if arg.startswith("--options=")]
+    return option.split("=", 1)[1]
+
+
+@pytest.mark.skipif(not os.path.exists(UML), reason="needs user-mode-linux (scripts/install-deps)")
+class TestFatStick:
+    def test_the_export_copies_cleanly_with_the_helpers_options(self, helper_options):
+        output = export_onto_fat(helper_options)
+        assert "mounted" in output.splitlines(), output
+        assert "rsync exit 0" in output.splitlines(), output
+        assert "landed: row" in output.splitlines(), output
+
+    def test_without_quiet_the_same_export_fails_on_the_owner_of_the_days_folder(
+            self, helper_options):
+        options = ",".join(o for o in helper_options.split(",") if o != "quiet")
+        assert options != helper_options
+        output = export_onto_fat(options)
+        assert "rsync exit 23" in output.splitlines(), output
+        assert 'chown "/tmp/stick/01-06-2026" failed' in output, output
+        assert "landed: row" in output.splitlines(), output
