@@ -16,8 +16,6 @@ import board as board_module  # noqa: E402
 import machine  # noqa: E402
 
 RESULTS = {"tests": {}, "figures": {}, "boots": []}
-# What the power cuts start from: the snapshot's name and the board's rows then.
-SNAPSHOT = {}
 
 
 def pytest_addoption(parser):
@@ -49,6 +47,21 @@ class Settings:
 
     def path(self, name):
         return os.path.join(self.run_dir, name)
+
+    def save_snapshot(self, snapshot):
+        """What the power cuts start from: the snapshot's name on the disk,
+        the rows on disk then and the serial number."""
+        with open(self.path("snapshot.json"), "w") as out:
+            json.dump(snapshot, out)
+
+    def snapshot(self):
+        try:
+            with open(self.path("snapshot.json")) as saved:
+                snapshot = json.load(saved)
+        except FileNotFoundError:
+            return None
+        snapshot["serial"] = snapshot["serial"].encode()
+        return snapshot
 
 
 @pytest.fixture(scope="session")

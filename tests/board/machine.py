@@ -184,7 +184,8 @@ class Shell:
         return status, output.decode(errors="replace")
 
     def out(self, command, timeout=60):
-        return self.run(command, timeout)[1]
+        """The command's output without its last line end."""
+        return self.run(command, timeout)[1].rstrip("\n")
 
     def read_file(self, path, timeout=60):
         """The file's bytes, or None when it does not exist."""
