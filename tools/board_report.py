@@ -104,7 +104,7 @@ def report(results, manifest, started, command):
     ]
     lines += ["| %s | %s |" % (boot["what"], boot["seconds"]) for boot in results["boots"]]
     lines += ["", "## Scenarios", ""] + scenario_table(results["tests"])
-    lines += ["", "## What the faults did", ""]
+    lines += ["", "## Recorded behaviour", ""]
     recorded = (("buzzer_after_stop", "After `systemctl stop kestrel` with the buzzer sounding"),
                 ("getty_restart", "`systemctl restart getty@tty1` during a run"),
                 ("stick_left_in", "The stick left in after an export, at the next boot"))

@@ -65,7 +65,7 @@ class Parsed:
             return "whole"
         where = self.damage_at if self.damage_at is not None else content.index(b"\0")
         return "%d NUL bytes; unreadable from byte %d of %d: %r" % (
-            self.nul_bytes, where, len(content), content[where:where + 40])
+            self.nul_bytes, where, len(content), content[where:where + 16])
 
 
 def last_seen_is_valid(content):
