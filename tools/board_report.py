@@ -92,7 +92,6 @@ def report(results, manifest, started, command):
                                      minutes(manifest["build_seconds"])),
         "| load average of the machine at start and end | %s and %s |" % (
             results["load_start"], results["load_end"]),
-        "| sudo rule for pi | %s |" % figures.get("sudo_rule", "not reached"),
         "| `apt install` on the guest | %s s |" % figures.get("install_seconds", "-"),
         "",
         "## Boot times",

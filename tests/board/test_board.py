@@ -15,8 +15,6 @@ import sticks
 
 WINDOW_FRAMES = [250, 400, 57, 300, 299, 50, 51, 120, 3000, 0]  # window 0.5 to 3.0
 INSIDE = [b"2.50", b"0.57", b"2.99", b"0.51", b"1.20"]
-README_SUDO_RULE = ("pi ALL=(root) NOPASSWD: /usr/bin/find, /usr/bin/mkdir, /usr/bin/chmod, "
-                    "/usr/bin/rsync, /usr/bin/umount, /usr/bin/rm, /usr/sbin/reboot")
 EXPORT_LABEL = "FIELDSTICK"
 SETTLE = 15  # seconds a service must stay up: longer than its 10-second restart delay
 
@@ -35,19 +33,12 @@ def between(time_text, first, last):
 
 
 @pytest.fixture(scope="module")
-def installed(board, figures):
-    """The package installed (the first test does it), and pi allowed its
-    sudo commands: where the package brings no rule for that, a person adds
-    the one the README gives."""
+def installed(board):
+    """The board with the package installed (the first test does it) and the
+    service running."""
     status = board.sh("dpkg-query -W -f='${Status}' kestrel 2>/dev/null || true")
     if status != "install ok installed":
         pytest.fail("the package is not installed, so the board cannot be tested further")
-    if "NOPASSWD" not in board.sh("sudo -l -U pi"):
-        board.sh("printf '%%s\\n' '%s' >/tmp/kestrel.sudo && visudo -cqf /tmp/kestrel.sudo && "
-                 "install -m 0440 /tmp/kestrel.sudo /etc/sudoers.d/kestrel" % README_SUDO_RULE)
-        figures["sudo_rule"] = "added by hand as the README says (the package brings none)"
-    else:
-        figures.setdefault("sudo_rule", "from the package")
     board.wait_service_active()
     return board
 
