@@ -1,6 +1,5 @@
 """What a person reads off and does to the running board, on top of the
 machine: services, tagsheets, the buzzer's line, frames on the radar."""
-import shlex
 import time
 
 import machine
@@ -104,10 +103,7 @@ class Board:
         line = self.sh("grep 'gpio_value: %d set' %s | tail -n 1" % (gpio, TRACE))
         return int(line.split()[-1]) if line.strip() else None
 
-    # --- housekeeping ----------------------------------------------------
-    def write_file(self, path, content):
-        self.sh("printf %%s %s > %s" % (shlex.quote(content), shlex.quote(path)))
-
+    # --- the disk --------------------------------------------------------
     def sectors_written(self):
         """512-byte sectors written to the board's disk since it booted."""
         return int(self.sh("cat /sys/block/vda/stat").split()[6])
