@@ -32,7 +32,7 @@ import time
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
-sys.path[:0] = [str(REPO / "tests" / "e2e"), str(REPO / "tools")]
+sys.path.insert(0, str(REPO / "tools"))
 
 import radar_sim  # noqa: E402
 from sandbox import PYTHON, Sandbox  # noqa: E402

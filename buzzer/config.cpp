@@ -75,8 +75,8 @@ Config parse_config(const std::string& text, const std::string& origin) {
 }
 
 Config load_config() {
-  const char* chosen = std::getenv(kConfigPathVariable);
-  const std::string path = chosen && *chosen ? chosen : kConfigPath;
+  const char* chosen = std::getenv(config_path_variable);
+  const std::string path = chosen && *chosen ? chosen : config_path;
   return parse_config(read_file(path), path);
 }
 

@@ -5,18 +5,20 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/errors.h"
+
 namespace buzzer {
 
-inline constexpr const char* kConfigPath = "/etc/kestrel/buzzer.conf";
-inline constexpr const char* kConfigPathVariable = "KESTREL_BUZZER_CONFIG";
+inline constexpr const char* config_path = "/etc/kestrel/buzzer.conf";
+inline constexpr const char* config_path_variable = "KESTREL_BUZZER_CONFIG";
 
 struct Config {
   std::string line = "GPIO18";  // the line's name as the GPIO chip reports it
   bool active_low = false;      // true: the buzzer sounds while the line is low
 };
 
-struct ConfigError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct ConfigError : kestrel::SettingError {
+  using SettingError::SettingError;
 };
 
 // Parses "key = value" lines; '#' starts a comment. Keys: line, active_low

@@ -12,21 +12,21 @@
 namespace buzzer {
 namespace {
 
-constexpr const char* kDevices = "/dev";
-constexpr const char* kPrefix = "gpiochip";
+constexpr const char* devices_folder = "/dev";
+constexpr const char* chip_prefix = "gpiochip";
 
 long chip_number(const std::string& name) {
-  return std::strtol(name.c_str() + std::strlen(kPrefix), nullptr, 10);
+  return std::strtol(name.c_str() + std::strlen(chip_prefix), nullptr, 10);
 }
 
 }  // namespace
 
 std::vector<std::string> KernelGpioDevices::chips() {
   std::vector<std::string> names;
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(kDevices), ::closedir);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(devices_folder), ::closedir);
   if (!dir) return names;
   while (const dirent* entry = ::readdir(dir.get())) {
-    if (std::strncmp(entry->d_name, kPrefix, std::strlen(kPrefix)) == 0) {
+    if (std::strncmp(entry->d_name, chip_prefix, std::strlen(chip_prefix)) == 0) {
       names.push_back(entry->d_name);
     }
   }
@@ -34,7 +34,7 @@ std::vector<std::string> KernelGpioDevices::chips() {
     return chip_number(a) < chip_number(b);
   });
   std::vector<std::string> paths;
-  for (const auto& name : names) paths.push_back(std::string(kDevices) + "/" + name);
+  for (const auto& name : names) paths.push_back(std::string(devices_folder) + "/" + name);
   return paths;
 }
 

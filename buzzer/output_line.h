@@ -7,15 +7,15 @@
 
 #include "buzzer/config.h"
 #include "buzzer/gpio_devices.h"
+#include "platform/errors.h"
 #include "platform/fd.h"
 
 namespace buzzer {
 
 // A GPIO operation failed: errno (or ENOENT for a line that is not there)
 // and a message that names the line.
-struct GpioError : std::runtime_error {
-  GpioError(int code, const std::string& message) : std::runtime_error(message), code(code) {}
-  int code;
+struct GpioError : kestrel::DeviceError {
+  using DeviceError::DeviceError;
 };
 
 class OutputLine {

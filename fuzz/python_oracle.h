@@ -11,8 +11,9 @@ namespace oracle {
 // repr() of a bytes object holding the given bytes.
 std::string bytes_repr(std::string_view bytes);
 
-// float() of the text the configuration file holds, read the way the
-// interpreter reads a text file (UTF-8); nothing when either step raises.
-std::optional<double> float_of_file_text(std::string_view bytes);
+// float() of a configuration file holding these bytes, read as the
+// interpreter reads a text file: open(path, encoding="utf-8").read(), with
+// its universal line ends and strict decoding; nothing when a step raises.
+std::optional<double> float_of_file(std::string_view bytes);
 
 }  // namespace oracle

@@ -1,5 +1,6 @@
-// Failures the program reports. Each carries what the user needs to see; the
-// module entry turns each into the matching Python exception.
+// Failures the program and the buzzer module report. Each carries what the
+// user needs to see; the module entries turn each into the matching Python
+// exception (platform/python_errors.h).
 #pragma once
 
 #include <stdexcept>
@@ -13,6 +14,17 @@ struct OsError : std::runtime_error {
       : std::runtime_error(filename), code(code), filename(std::move(filename)) {}
   int code;
   std::string filename;
+};
+
+// A device failed: errno and a message of its own that names the device.
+struct DeviceError : std::runtime_error {
+  DeviceError(int code, const std::string& message) : std::runtime_error(message), code(code) {}
+  int code;
+};
+
+// A setting that cannot be used; the message says which and why.
+struct SettingError : std::runtime_error {
+  using std::runtime_error::runtime_error;
 };
 
 // A configuration text that is not a number.

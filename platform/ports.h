@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,14 @@ class Files {
   // Entry names except "." and "..", in directory order.
   virtual std::vector<std::string> list(const std::string& directory) = 0;
   virtual bool is_mount_point(const std::string& path) = 0;
+};
+
+// The running interpreter's float() of a text.
+class Floats {
+ public:
+  virtual ~Floats() = default;
+  // The value, or nothing when float() refuses the text.
+  virtual std::optional<double> parse(const std::string& text) = 0;
 };
 
 struct Platform {

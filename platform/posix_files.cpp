@@ -142,8 +142,8 @@ bool PosixFiles::is_mount_point(const std::string& path) {
     return (here.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
   }
   // Kernels before 5.8 do not report the attribute: compare devices instead.
-  struct stat self {
-  }, parent{};
+  struct stat self {};
+  struct stat parent {};
   if (::lstat(path.c_str(), &self) != 0 || ::stat(parent_of(path).c_str(), &parent) != 0) {
     return true;
   }

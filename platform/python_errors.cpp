@@ -20,6 +20,11 @@ void raise_conversion_error(const ConversionError& error) {
   PyErr_Format(PyExc_ValueError, "could not convert string to float: %R", text.get());
 }
 
+void raise_device_error(const DeviceError& error) {
+  PyRef args = checked(Py_BuildValue("(is)", error.code, error.what()));
+  PyErr_SetObject(PyExc_OSError, args.get());
+}
+
 void raise_called_process_error(const CalledProcessError& error) {
   PyRef subprocess = checked(PyImport_ImportModule("subprocess"));
   PyRef type = checked(PyObject_GetAttrString(subprocess.get(), "CalledProcessError"));
@@ -41,6 +46,10 @@ void translate() {
     raise_conversion_error(error);
   } catch (const CalledProcessError& error) {
     raise_called_process_error(error);
+  } catch (const DeviceError& error) {
+    raise_device_error(error);
+  } catch (const SettingError& error) {
+    PyErr_SetString(PyExc_ValueError, error.what());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& error) {

@@ -4,9 +4,10 @@ namespace kestrel {
 
 // Sets the Python exception that matches the C++ exception being handled:
 // OsError as OSError (its errno subclass, with the file name), ConversionError
-// as ValueError, CalledProcessError as subprocess.CalledProcessError. A
-// PythonError leaves the exception already set as it is. Call only from a
-// catch block.
+// as ValueError, CalledProcessError as subprocess.CalledProcessError,
+// DeviceError as OSError (its errno subclass, with the message), SettingError
+// as ValueError, std::bad_alloc as MemoryError. A PythonError leaves the
+// exception already set as it is. Call only from a catch block.
 void raise_current_as_python();
 
 // Runs body; returns 0, or -1 with a Python exception set.

@@ -2,14 +2,6 @@
 
 namespace kestrel {
 
-std::string to_bytes(PyObject* str) {
-  PyRef encoded = checked(PyUnicode_EncodeFSDefault(str));
-  char* data = nullptr;
-  Py_ssize_t size = 0;
-  checked_status(PyBytes_AsStringAndSize(encoded.get(), &data, &size));
-  return std::string(data, static_cast<std::size_t>(size));
-}
-
 PyRef global(PyObject* globals, const char* name) {
   PyObject* value = PyDict_GetItemString(globals, name);
   if (value == nullptr) {
@@ -57,42 +49,6 @@ void import_star(PyObject* module, const char* name) {
 void import_module(PyObject* module, const char* name) {
   PyRef imported = checked(PyImport_ImportModule(name));
   checked_status(PyObject_SetAttrString(module, name, imported.get()));
-}
-
-void store_config(PyObject* module, const Config& config) {
-  PyRef high = checked(PyFloat_FromDouble(config.range_high));
-  PyRef low = checked(PyFloat_FromDouble(config.range_low));
-  checked_status(PyObject_SetAttrString(module, "range_high", high.get()));
-  checked_status(PyObject_SetAttrString(module, "range_low", low.get()));
-  checked_status(
-      PyObject_SetAttrString(module, "equi_Stop_time", to_str(config.equi_Stop_time).get()));
-  checked_status(
-      PyObject_SetAttrString(module, "serial_number", to_str(config.serial_number).get()));
-}
-
-namespace {
-
-double float_attribute(PyObject* module, const char* name) {
-  PyRef value = checked(PyObject_GetAttrString(module, name));
-  const double number = PyFloat_AsDouble(value.get());
-  if (number == -1.0 && PyErr_Occurred()) throw PythonError{};
-  return number;
-}
-
-std::string text_attribute(PyObject* module, const char* name) {
-  PyRef value = checked(PyObject_GetAttrString(module, name));
-  return to_bytes(value.get());
-}
-
-}  // namespace
-
-Config config_of(PyObject* module) {
-  Config config;
-  config.range_high = float_attribute(module, "range_high");
-  config.range_low = float_attribute(module, "range_low");
-  config.equi_Stop_time = text_attribute(module, "equi_Stop_time");
-  config.serial_number = text_attribute(module, "serial_number");
-  return config;
 }
 
 void check_signals() { checked_status(PyErr_CheckSignals()); }

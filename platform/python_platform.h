@@ -9,7 +9,6 @@
 #include "platform/python_console.h"
 #include "platform/python_link.h"
 #include "platform/python_ref.h"
-#include "startup/config.h"
 
 namespace kestrel {
 
@@ -20,9 +19,6 @@ PyRef global(PyObject* globals, const char* name);
 void import_star(PyObject* module, const char* name);
 // `import NAME`.
 void import_module(PyObject* module, const char* name);
-
-void store_config(PyObject* module, const Config& config);
-Config config_of(PyObject* module);
 
 // Raises the pending Python exception (KeyboardInterrupt) if a signal arrived.
 void check_signals();

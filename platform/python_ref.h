@@ -54,6 +54,12 @@ inline PyRef to_str(const std::string& bytes) {
       PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
 }
 
-std::string to_bytes(PyObject* str);
+inline std::string to_bytes(PyObject* str) {
+  PyRef encoded = checked(PyUnicode_EncodeFSDefault(str));
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  checked_status(PyBytes_AsStringAndSize(encoded.get(), &data, &size));
+  return std::string(data, static_cast<std::size_t>(size));
+}
 
 }  // namespace kestrel

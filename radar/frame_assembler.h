@@ -34,11 +34,11 @@ class FrameAssembler {
 
  private:
   bool in_payload() const;
-  void store(std::uint8_t x);
+  void store(std::uint8_t x);  // x: a received byte's value
   Evaluation evaluate() const;
 
-  std::array<std::optional<std::uint8_t>, frame_slots> a_{};
-  std::size_t i_ = 0;
+  std::array<std::optional<std::uint8_t>, frame_slots> a_{};  // a: the slots, empty at start
+  std::size_t i_ = 0;  // i: the next slot to fill, 0 again at every end marker
 };
 
 }  // namespace kestrel

@@ -1,16 +1,17 @@
 #include "startup/config.h"
 
-#include "shutdown/last_seen.h"
+#include "platform/board.h"
 #include "startup/number.h"
+#include "tagsheet/last_seen.h"
 
 namespace kestrel {
 
-Config read_config(Files& files) {
+Config read_config(Files& files, Floats& floats) {
   Config config;
-  config.range_high = convert_number(files.read_text(range_high_file));
-  config.range_low = convert_number(files.read_text(range_low_file));
+  config.range_high = convert_number(files.read_text(board::range_high_file), floats);
+  config.range_low = convert_number(files.read_text(board::range_low_file), floats);
   config.equi_Stop_time = read_last_seen(files);
-  config.serial_number = files.read_text(serial_file);
+  config.serial_number = files.read_text(board::serial_file);
   return config;
 }
 

@@ -6,10 +6,6 @@
 
 namespace kestrel {
 
-inline const std::string range_high_file = "/home/pi/Configuration/range_high.txt";
-inline const std::string range_low_file = "/home/pi/Configuration/range_low.txt";
-inline const std::string serial_file = "/home/pi/Configuration/Serial.txt";
-
 // The module-level values read once at load.
 struct Config {
   double range_high = 0;
@@ -20,6 +16,6 @@ struct Config {
 
 // Reads and converts the four files in order; a failure stops at its file, so
 // the files after it are never opened.
-Config read_config(Files& files);
+Config read_config(Files& files, Floats& floats);
 
 }  // namespace kestrel

@@ -1,19 +1,28 @@
 #include "startup/controller.h"
 
-#include "radar/detection.h"
+#include "platform/board.h"
 #include "radar/distance.h"
 #include "radar/frame_assembler.h"
-#include "shutdown/end_path.h"
+#include "shutdown/export.h"
 #include "tagsheet/housekeeping.h"
+#include "tagsheet/log.h"
 #include "tagsheet/records.h"
 
 namespace kestrel {
 namespace {
 
+// A busy poll: no pause and no time limit.
+void wait_for_byte(RadarLink& ser) {
+  while (!ser.byte_waiting()) {
+  }
+}
+
+// A rejected frame silences the buzzer; an accepted one has its distance
+// printed and goes to the detection step.
 void evaluate_frame(const Evaluation& evaluation, const Window& window,
                     const std::string& worksheet, Platform& platform) {
   if (evaluation.verdict == Evaluation::rejected) {
-    rejection_step(platform.buzzer);
+    platform.buzzer.off();
     return;
   }
   const double dist = distance_of(evaluation.count);
@@ -24,11 +33,21 @@ void evaluate_frame(const Evaluation& evaluation, const Window& window,
 
 }  // namespace
 
+void detection_step(double dist, const std::string& text, const Window& window,
+                    const std::string& worksheet, Platform& platform) {
+  if (window.holds(dist)) {
+    platform.buzzer.blow();
+    log_detection(worksheet, platform.clock.now(), text, platform.files);
+  }
+  if (window.excludes(dist)) platform.buzzer.off();
+}
+
 void controller(const Config& config, Platform& platform) {
   const LocalTime start = platform.clock.now();
-  const std::string t = time_text(start);
-  const std::string d = date_text(start);
-  std::unique_ptr<RadarLink> ser = platform.serial.open(radar_device, radar_baud);
+  const std::string t = time_text(start);  // the start time of day, for the header
+  const std::string d = date_text(start);  // the start date: names the run's folder and tagsheet
+  // The radar link, open for the whole run.
+  std::unique_ptr<RadarLink> ser = platform.serial.open(board::radar_device, board::radar_baud);
   FrameAssembler frames;
 
   housekeeping(d, platform.shell, platform.console);
@@ -37,13 +56,15 @@ void controller(const Config& config, Platform& platform) {
 
   const Window window{config.range_low, config.range_high};
   for (;;) {
-    while (!ser->byte_waiting()) {
-    }
-    const std::vector<std::string> folder = platform.files.list(media_directory);
-    const std::uint8_t x = ser->read_byte();
+    wait_for_byte(*ser);
+    const std::vector<std::string> folder = platform.files.list(board::media_directory);
+    const std::uint8_t x = ser->read_byte();  // the byte just received
     if (!folder.empty()) {
-      usb_step(platform.buzzer);
-      end_path(folder.front(), d, platform);
+      // A stick: the byte is dropped, and the buzzer sounds while the run
+      // closes its tagsheet and exports. Polling goes on until the restart.
+      platform.buzzer.blow();
+      close_tagsheet(worksheet, platform.files);
+      export_and_restart(folder.front(), platform);
       continue;
     }
     const Evaluation evaluation = frames.feed(x);

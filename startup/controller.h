@@ -1,15 +1,21 @@
 #pragma once
 
+#include <string>
+
 #include "platform/ports.h"
+#include "radar/window.h"
 #include "startup/config.h"
 
 namespace kestrel {
 
-inline const std::string radar_device = "/dev/serial0";
-constexpr long radar_baud = 115200;
-
 // The whole run: start values, radar link, housekeeping, the tagsheet header,
 // then the receive cycle for ever. Returns only by an exception.
 [[noreturn]] void controller(const Config& config, Platform& platform);
+
+// An accepted frame's distance dist (text: its distance text): inside the
+// window the buzzer sounds and the detection is logged; at or beyond a bound
+// the buzzer is silenced. With a NaN bound neither happens.
+void detection_step(double dist, const std::string& text, const Window& window,
+                    const std::string& worksheet, Platform& platform);
 
 }  // namespace kestrel

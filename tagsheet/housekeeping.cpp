@@ -1,12 +1,13 @@
 #include "tagsheet/housekeeping.h"
 
+#include "platform/board.h"
 #include "tagsheet/bytes_literal.h"
 #include "tagsheet/records.h"
 
 namespace kestrel {
 
 std::string search_command(const std::string& d) {
-  return "sudo find " + tagsheets_directory + " -name \"" + d + "\" ";
+  return "sudo find " + board::tagsheets_directory + " -name \"" + d + "\" ";
 }
 
 std::string creation_command(const std::string& d) { return "sudo mkdir " + tagsheet_directory(d); }

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "platform/board.h"
 #include "tagsheet/format.h"
 
 namespace kestrel {
@@ -22,7 +23,9 @@ std::string formatted(const LocalTime& reading, const char* pattern) {
 
 }  // namespace
 
-std::string tagsheet_directory(const std::string& d) { return tagsheets_directory + "/" + d; }
+std::string tagsheet_directory(const std::string& d) {
+  return board::tagsheets_directory + "/" + d;
+}
 
 std::string tagsheet_path(const std::string& d) {
   return tagsheet_directory(d) + "/" + tagsheet::file_name(d);

@@ -11,7 +11,7 @@ import sys
 import time
 
 REPO = pathlib.Path(__file__).resolve().parents[1]
-sys.path[:0] = [str(REPO / "tests" / "e2e"), str(REPO / "tools")]
+sys.path.insert(0, str(REPO / "tools"))
 
 import radar_sim  # noqa: E402
 from sandbox import Sandbox  # noqa: E402

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
-"""Writes docs/reliability.md from the results of the fault tests and the fuzzers.
+"""Writes the reliability report from the results of the fault tests and the fuzzers.
 
-    tools/reliability_report.py RESULTS.xml FUZZ_DIR > docs/reliability.md
+    tools/reliability_report.py RESULTS.xml FUZZ_DIR > build/reliability.md
+
+(scripts/test does this; scripts/docs copies the report to docs/reliability.md.)
 
 RESULTS.xml: pytest --junitxml output (junit_family=xunit1) of tests/e2e; the
 tests of tests/e2e/test_faults.py carry the properties fault_class, cases and

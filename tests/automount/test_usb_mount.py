@@ -7,6 +7,7 @@ of systemd-mount, systemctl, findmnt, lsblk, swapon, logger and id first on PATH
 """
 import json
 import os
+import shutil
 import subprocess
 import tempfile
 from pathlib import Path
@@ -15,6 +16,9 @@ import pytest
 
 REPO = Path(__file__).resolve().parents[2]
 HELPER = REPO / "system" / "kestrel-usb-mount"
+# The helper's place in the sandbox: the clone itself may lie below /tmp,
+# which the sandbox hides.
+HELPER_INSIDE = "/run/helper/kestrel-usb-mount"
 FAKE = Path(__file__).resolve().parent / "fake_command"
 FAKED = ["systemd-mount", "systemctl", "findmnt", "lsblk", "swapon", "logger", "id"]
 # A stick with one partition, inserted once the system is up.
@@ -29,10 +33,11 @@ def run_helper(action, setup="", **env):
         folder = Path(folder)
         (folder / "bin").mkdir()
         for name in FAKED:
-            (folder / "bin" / name).symlink_to(FAKE)
+            shutil.copy(FAKE, folder / "bin" / name)  # a copy: the clone may be hidden
         argv = ["bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
                 "--tmpfs", "/media", "--tmpfs", "/run", "--tmpfs", "/tmp",
                 "--ro-bind", str(folder / "bin"), "/run/fakes",
+                "--ro-bind", str(HELPER), HELPER_INSIDE,
                 "--bind", str(folder), "/run/log", "--unshare-pid", "--die-with-parent",
                 "--clearenv", "--setenv", "PATH", "/run/fakes:/usr/bin:/bin",
                 "--setenv", "FAKE_LOG", "/run/log/calls"]
@@ -40,7 +45,7 @@ def run_helper(action, setup="", **env):
         for name, value in {**defaults, **env}.items():
             argv += ["--setenv", name, value]
         script = '%s; "$0" "$1"; status=$?; mkdir -p /media/pi; ls -A /media/pi; exit $status'
-        result = subprocess.run(argv + ["sh", "-c", script % (setup or ":"), str(HELPER), action],
+        result = subprocess.run(argv + ["sh", "-c", script % (setup or ":"), HELPER_INSIDE, action],
                                 capture_output=True, text=True, timeout=TIMEOUT)
         log = folder / "calls"
         calls = [json.loads(line) for line in log.read_text().splitlines()] if log.exists() else []

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/temp_dir.h"
+
 namespace buzzer {
 namespace {
 
@@ -53,32 +55,27 @@ TEST(ParseConfig, RejectsMistakesNamingFileAndLine) {
 
 class LoadConfig : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_NE(mkdtemp(folder_), nullptr); }
-  void TearDown() override {
-    unsetenv(kConfigPathVariable);
-    unlink(path().c_str());
-    rmdir(folder_);
-  }
-  std::string path() const { return std::string(folder_) + "/buzzer.conf"; }
+  void TearDown() override { unsetenv(config_path_variable); }
+  std::string path() const { return folder_ / "buzzer.conf"; }
 
-  char folder_[32] = "/tmp/buzzer-config-XXXXXX";
+  kestrel::testing::TempDir folder_;
 };
 
 TEST_F(LoadConfig, ReadsTheFileNamedByTheEnvironment) {
   std::ofstream(path()) << "line = GPIO24\nactive_low = on\n";
-  setenv(kConfigPathVariable, path().c_str(), 1);
+  setenv(config_path_variable, path().c_str(), 1);
   const Config config = load_config();
   EXPECT_EQ(config.line, "GPIO24");
   EXPECT_TRUE(config.active_low);
 }
 
 TEST_F(LoadConfig, AMissingFileMeansTheDefaults) {
-  setenv(kConfigPathVariable, path().c_str(), 1);
+  setenv(config_path_variable, path().c_str(), 1);
   EXPECT_EQ(load_config().line, "GPIO18");
 }
 
 TEST_F(LoadConfig, AnUnreadableFileIsAnError) {
-  setenv(kConfigPathVariable, folder_, 1);  // a directory: open works, read fails
+  setenv(config_path_variable, folder_.path.c_str(), 1);  // a directory: open works, read fails
   EXPECT_THROW(load_config(), ConfigError);
 }
 

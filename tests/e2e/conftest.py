@@ -1,13 +1,10 @@
 """Fixtures for the end-to-end tests: a fresh sandbox per test around the built module."""
 import os
-import sys
 import time
 
 import pytest
 
 from sandbox import REPO_ROOT, TIME_ZONE, Sandbox, module_path
-
-sys.path.insert(0, str(REPO_ROOT / "tools"))
 
 # The program runs in the sandbox's time zone: the tests read dates and times
 # of day in the same zone, or they disagree with it for an hour every night.

@@ -27,6 +27,7 @@ PACKAGE_FILES = {
     "/etc/sudoers.d/kestrel": 0o440,
     "/usr/share/man/man1/kestrel.1.gz": 0o644,
     "/usr/share/man/man1/kestrel-report.1.gz": 0o644,
+    "/usr/share/kestrel/kestrel-report.html": 0o644,
     "/usr/share/doc/kestrel/changelog.gz": 0o644,
     "/usr/share/doc/kestrel/copyright": 0o644,
 }
@@ -225,12 +226,14 @@ class TestLifecycle:
             assert not root.path("/usr/bin/kestrel").exists()
             assert not root.path("/usr/lib/python3/dist-packages/kestrel.abi3.so").exists()
             assert root.path("/etc/kestrel/buzzer.conf").exists()
+            assert root.path("/etc/sudoers.d/kestrel").exists()  # a conffile, kept until purge
             assert root.path(CONFIG + "/range_low.txt").read_bytes() == b"1.5\n"
 
             root.path("/var/log/kestrel").mkdir()
             (root.path("/var/log/kestrel") / "runs.log").write_text("run ended\n")
             root.dpkg("--purge", "kestrel")
             assert not root.path("/var/log/kestrel").exists()
+            assert not root.path("/etc/sudoers.d/kestrel").exists()
             assert not root.path("/etc/kestrel").exists()
             assert not root.path(SERVICE_LINK).exists()
             assert sorted(os.listdir(root.path(CONFIG))) == ["Tagsheets"]

@@ -9,20 +9,13 @@
 #include <system_error>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace kestrel::report {
 namespace {
 
 class LineReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/kestrel-report-lines-XXXXXX";
-    int fd = ::mkstemp(name);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    path_ = name;
-  }
-  void TearDown() override { std::remove(path_.c_str()); }
-
   // Each line as "text|ended|too_long", read through a buffer of buffer_size bytes.
   std::vector<std::string> read(const std::string& content, size_t buffer_size) {
     std::ofstream(path_, std::ios::binary) << content;
@@ -37,7 +30,8 @@ class LineReaderTest : public ::testing::Test {
     return lines;
   }
 
-  std::string path_;
+  kestrel::testing::TempDir folder_;
+  const std::string path_ = folder_ / "tagsheet";
 };
 
 TEST_F(LineReaderTest, LinesAreTheSameWhateverTheBufferSize) {
@@ -63,6 +57,37 @@ TEST_F(LineReaderTest, CutsOverlongLinesAndKeepsCountingAfterThem) {
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1], std::string(LineReader::max_line, 'x') + "|ended|too long");
     EXPECT_EQ(lines[2], "b|open");
+  }
+}
+
+// The page hands a file over in slices of any size: every split gives the same lines.
+TEST(LineSplitter, LinesAreTheSameWhereverTheTextIsCut) {
+  std::string text = "Equipment Stop Time: \n\n\nrow one\n\nEquipment Stop Time:end";
+  auto lines = [](const std::vector<std::string_view>& pieces) {
+    LineSplitter splitter;
+    std::vector<std::string> found;
+    Line line;
+    for (std::string_view piece : pieces) {
+      splitter.add(piece);
+      while (splitter.next(line)) {
+        found.push_back(std::string(line.text) + (line.ended ? "|ended" : "|open"));
+      }
+    }
+    while (splitter.finish(line)) {
+      found.push_back(std::string(line.text) + (line.ended ? "|ended" : "|open"));
+    }
+    return found;
+  };
+  std::vector<std::string> whole = lines({text});
+  EXPECT_EQ(whole.size(), 6u);
+  EXPECT_EQ(whole.back(), "Equipment Stop Time:end|open");
+  std::string_view view(text);
+  for (size_t cut = 0; cut <= text.size(); ++cut) {
+    for (size_t second = cut; second <= text.size(); second += 7) {
+      EXPECT_EQ(lines({view.substr(0, cut), view.substr(cut, second - cut), view.substr(second)}),
+                whole)
+          << "cut at " << cut << " and " << second;
+    }
   }
 }
 

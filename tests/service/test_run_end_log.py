@@ -7,6 +7,9 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 HOOK = REPO / "system" / "kestrel-ended"
+# The hook's place in the sandbox: the clone itself may lie below /tmp, which
+# the sandbox hides.
+HOOK_INSIDE = "/run/hook/kestrel-ended"
 FAKE_JOURNALCTL = r"""#!/bin/sh
 printf '%s\n' "$*" >>/run/log/journalctl.calls
 case $1 in --sync) exit 0 ;; esac
@@ -33,11 +36,12 @@ def run_hook(folder, env, logs=None):
             "--tmpfs", "/run", "--tmpfs", "/var/log", "--tmpfs", "/tmp",
             "--bind", str(folder / "kestrel"), "/var/log/kestrel",
             "--ro-bind", str(folder / "bin"), "/run/fakes", "--bind", str(folder), "/run/log",
+            "--ro-bind", str(HOOK), HOOK_INSIDE,
             "--unshare-pid", "--die-with-parent", "--clearenv",
             "--setenv", "PATH", "/run/fakes:/usr/bin:/bin"]
     for name, value in env.items():
         argv += ["--setenv", name, value]
-    subprocess.run(argv + [str(HOOK)], check=True, capture_output=True, timeout=30)
+    subprocess.run(argv + [HOOK_INSIDE], check=True, capture_output=True, timeout=30)
     return calls.read_text().splitlines() if calls.exists() else []
 
 

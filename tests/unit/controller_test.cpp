@@ -6,9 +6,8 @@
 #include <cmath>
 
 #include "fakes.h"
-#include "radar/detection.h"
 #include "radar/distance.h"
-#include "startup/number.h"
+#include "support.h"
 
 namespace kestrel {
 namespace {
@@ -128,7 +127,7 @@ TEST(Controller, FileFailuresEndTheRunAtOnce) {
 
 TEST(Detection, WindowIsStrictOnTheExactDistance) {
   const double nan = std::nan("");
-  const double low57 = convert_number("0.57\n");
+  const double low57 = testing::convert_with_python("0.57\n");
   auto logged = [](const std::string& text) {
     return Log{"blow", "now", "append w 07-12-2026    08-00-05        " + text + "\n",
                "replace " + last_seen + " 08-00-05"};

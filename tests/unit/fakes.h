@@ -87,7 +87,7 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files {
   }
   std::vector<std::string> list(const std::string& directory) override {
     log.push_back("list " + directory);
-    auto change = media.upper_bound(listings++);
+    auto change = media.upper_bound(listings_++);
     return change == media.begin() ? std::vector<std::string>{} : std::prev(change)->second;
   }
   bool is_mount_point(const std::string& path) override {
@@ -116,7 +116,7 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files {
     log.push_back(event);
     if (failing.count(operation)) throw OsError(EIO, operation);
   }
-  std::size_t listings = 0;
+  std::size_t listings_ = 0;
 };
 
 }  // namespace kestrel::testing

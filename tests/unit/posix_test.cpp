@@ -59,8 +59,8 @@ TEST(PosixFiles, ReplaceSwapsInANewFileWithTheOldMode) {
   const std::string path = dir / "time";
   files.replace(path, "first");
   ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
-  struct stat before {
-  }, after{};
+  struct stat before {};
+  struct stat after {};
   ::stat(path.c_str(), &before);
   files.replace(path, " ");
   ::stat(path.c_str(), &after);

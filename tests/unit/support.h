@@ -1,29 +1,30 @@
-// Temporary directories, and reference answers from Debian's Python.
+// Reference answers from Debian's Python, run as a program of its own or
+// embedded.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/python_floats.h"
+#include "startup/number.h"
+#include "tests/support/embedded_python.h"
+#include "tests/support/temp_dir.h"
+
 namespace kestrel::testing {
 
-// A fresh directory under the system temp dir, removed with all it holds.
-struct TempDir {
-  TempDir() {
-    std::string pattern = std::filesystem::temp_directory_path() / "kestrel-unit-XXXXXX";
-    path = ::mkdtemp(pattern.data()) ? pattern : throw std::runtime_error("mkdtemp");
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-  std::string path;
-};
+// The range files' conversion as the module makes it: through the float() of
+// an interpreter, here the embedded one.
+inline double convert_with_python(std::string_view text) {
+  ensure_interpreter();
+  PythonFloats floats;
+  return convert_number(text, floats);
+}
 
 inline std::string hex_of(const std::string& bytes) {
   std::string hex;

@@ -1,5 +1,6 @@
 // The last-seen time file: the time of day of the latest detection, or one
-// space after a clean end of run.
+// space after a clean end of run. Read at start for the header, written at
+// every detection, read and reset when a stick ends the run.
 #pragma once
 
 #include <string>
@@ -7,8 +8,6 @@
 #include "platform/ports.h"
 
 namespace kestrel {
-
-inline const std::string last_seen_file = "/home/pi/Configuration/current_time.txt";
 
 std::string read_last_seen(Files& files);
 void record_last_seen(Files& files, const std::string& tt);

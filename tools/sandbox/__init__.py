@@ -1,4 +1,5 @@
-"""Runs the built kestrel module end to end inside a bubblewrap sandbox.
+"""Runs the built kestrel module end to end inside a bubblewrap sandbox: the
+end-to-end and package tests, the demo and the benchmark use it.
 
 The sandbox sees the machine's root read-only, a private /dev with
 /dev/serial0 bound to the slave of a pseudo-terminal, tmpfs over /home,
@@ -10,6 +11,10 @@ The sandbox sees the machine's root read-only, a private /dev with
     py/     -> /run/kestrel/py     (PYTHONPATH: test buzzer.py and kestrel.abi3.so)
     log/    -> /run/kestrel/log    (sudo.log, buzzer.log)
     work/   -> /run/kestrel/work   (the program's working directory)
+
+A repository that lies below one of those tmpfs folders (a clone in /tmp) is
+bound back read-only at its own path, so an interpreter unpacked into it
+(KESTREL_PYTHON) still runs.
 
 Radar bytes go in through the pty master; stdout and stderr are captured.
 A USB stick is a size-limited tmpfs mounted inside the sandbox's mount
@@ -35,6 +40,7 @@ import tty
 from pathlib import Path
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
+HIDDEN_BY_TMPFS = ("/tmp", "/run", "/home", "/media")
 FAKES = Path(__file__).resolve().parent / "fakes"
 PYTHON = "/usr/bin/python3"
 PROGRAM = "import kestrel"
@@ -240,8 +246,10 @@ class Sandbox:
 
     def _bwrap_argv(self, command, info_fd):
         argv = ["bwrap", "--ro-bind", self.system_root, "/", "--dev", "/dev", "--proc", "/proc"]
-        for tmpfs in ("/tmp", "/run", "/home", "/media"):
+        for tmpfs in HIDDEN_BY_TMPFS:
             argv += ["--tmpfs", tmpfs]
+        if any(REPO_ROOT.is_relative_to(folder) for folder in HIDDEN_BY_TMPFS):
+            argv += ["--ro-bind", str(REPO_ROOT), str(REPO_ROOT)]
         argv += ["--bind", str(self.home), "/home/pi"]
         for flag, paths in (("--ro-bind", self.read_only), ("--bind", self.writable)):
             for path in paths:
