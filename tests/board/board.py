@@ -1,11 +1,16 @@
 """What a person reads off and does to the running board, on top of the
-machine: services, tagsheets, the buzzer's line, frames on the radar."""
+machine: services, tagsheets, the buzzer's line, frames on the radar, the
+notes of how runs ended and of sticks left alone."""
+import re
 import time
 
+import image
 import machine
 import radar_sim
 import records
 
+FIRST_USER = image.FIRST_USER
+RUN_NOTES = "/var/log/kestrel/*.log"
 BUZZER_LINE = "GPIO18"
 SIM_VALUE = "/sys/devices/platform/gpio-sim.*/gpiochip*/sim_gpio18/value"
 TRACE = "/sys/kernel/tracing/trace"
@@ -42,6 +47,19 @@ class Board:
     def wait_service_active(self, timeout=120):
         return machine.wait_until(lambda: self.service()["SubState"] == "running", timeout,
                                   "kestrel.service running", interval=1)
+
+    def run_notes(self):
+        """The notes of how each run ended, oldest first, read as the README
+        tells a user to: cat /var/log/kestrel/*.log, as the first user."""
+        text = self.sh("runuser -u %s -- sh -c 'cat %s'" % (FIRST_USER, RUN_NOTES))
+        return [note for note in re.split(r"\n(?=\S)", text) if note.strip()]
+
+    def mount_helper_notes(self):
+        """What the USB helper told the journal in this boot about devices it
+        left alone, a line each."""
+        text = self.shell.run("journalctl -b -q --no-pager -o cat -t kestrel-usb-mount",
+                              check=False)[1]
+        return [line for line in text.splitlines() if line.strip()]
 
     # --- files -----------------------------------------------------------
     def tagsheets(self):

@@ -81,7 +81,7 @@ def record_boot(what, seconds):
 
 @pytest.fixture(scope="module")
 def board(settings):
-    """A board booted from a fresh disk on the image; it is switched off at the
+    """A board booted from a fresh disk on the image; it is shut down at the
     end of the module, and its disk, with the snapshot the power cuts start
     from, stays in the run folder."""
     disk = settings.path("disk.qcow2")
@@ -92,7 +92,7 @@ def board(settings):
         record_boot("first boot of a fresh board", qemu.wait_booted())
         yield board_module.Board(qemu)
     finally:
-        qemu.quit()
+        qemu.power_off()
 
 
 @pytest.hookimpl(hookwrapper=True)

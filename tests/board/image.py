@@ -23,11 +23,12 @@ SUITE = "bookworm"
 MIRRORS = ["deb http://deb.debian.org/debian bookworm main",
            "deb http://deb.debian.org/debian bookworm-updates main",
            "deb http://deb.debian.org/debian-security bookworm-security main"]
-# What Raspberry Pi OS Lite has of what the logger and its package use; kestrel
-# itself is installed on the running guest by the tests.
+# What Raspberry Pi OS Lite has of what the logger and its package use or meet
+# on a board (its saved clock, NTFS sticks through ntfs-3g); kestrel itself is
+# installed on the running guest by the tests.
 PACKAGES = ["systemd", "systemd-sysv", "systemd-timesyncd", "udev", "kmod", "procps",
             "e2fsprogs", "dosfstools", "dbus", "libpam-systemd", "sudo", "adduser", "python3",
-            "python3-serial", "rsync"]
+            "python3-serial", "rsync", "fake-hwclock", "ntfs-3g"]
 KERNEL_SOURCE = "/usr/src/linux-source-6.1.tar.xz"
 SIM_SOURCES = ["drivers/gpio/gpio-sim.c", "drivers/gpio/gpiolib.h", "kernel/irq/irq_sim.c"]
 IMAGE_SIZE = "2G"
@@ -135,6 +136,8 @@ def build_root(root, versions, module, log):
         'install -m 0755 %s/board-gpio "$1/usr/local/sbin/board-gpio"' % guest,
         'install -m 0644 %s/board-gpio.service "$1/etc/systemd/system/"' % guest,
         'install -m 0644 %s/99-com.rules "$1/etc/udev/rules.d/"' % guest,
+        'install -D -m 0644 %s/journald-volatile.conf '
+        '"$1/usr/lib/systemd/journald.conf.d/40-rpi-volatile-storage.conf"' % guest,
         'install -d "$1/etc/systemd/system/serial-getty@hvc0.service.d"',
         'install -m 0644 %s/autologin.conf "$1/etc/systemd/system/serial-getty@hvc0.service.d/"'
         % guest,

@@ -16,7 +16,7 @@ import uuid
 
 MEMORY_MB = 512
 CPUS = 2
-KERNEL_ARGS = ("root=/dev/vda rw rootwait console=hvc0 quiet loglevel=3 fsck.repair=yes "
+KERNEL_ARGS = ("rw rootwait console=hvc0 quiet loglevel=3 fsck.repair=yes "
                "systemd.show_status=false trace_event=gpio:gpio_value")
 PROMPT = re.compile(rb"root@raspberrypi:[^\n]*# ")
 
@@ -217,12 +217,20 @@ class Radar:
 
 class Machine:
     """One QEMU process on the overlay disk; start() boots it or restores a
-    snapshot, kill() cuts the power."""
+    snapshot, kill() cuts the power.
 
-    def __init__(self, image, run_dir, disk):
+    usb_root: the root file system's kernel argument (root=PARTUUID=...) when
+    disk is a raw USB disk the board boots from, as a Raspberry Pi booted from
+    USB; by default disk is the qcow2 overlay on the virtio disk, the card.
+    clock: where the board's clock chip starts ("2000-01-01"), by default the
+    host's time."""
+
+    def __init__(self, image, run_dir, disk, usb_root=None, clock=None):
         self.image = image
         self.dir = run_dir
         self.disk = disk
+        self.usb_root = usb_root
+        self.clock = clock
         self.process = None
         self.qmp = self.shell = self.radar = None
         self.boot_started = None
@@ -230,24 +238,34 @@ class Machine:
     def path(self, name):
         return os.path.join(self.dir, name)
 
+    def _root_disk(self):
+        """The disk's drive and device, and the kernel's root argument. Every
+        write QEMU completes is in the image file: the disk keeps what it
+        acknowledged, and a power cut loses what the guest held in memory."""
+        if self.usb_root:
+            return (["-drive", "if=none,id=root,format=raw,cache=writethrough,file=" + self.disk,
+                     "-device", "usb-storage,bus=xhci.0,drive=root"], self.usb_root)
+        return (["-drive", "if=none,id=root,format=qcow2,cache=writethrough,file=" + self.disk,
+                 "-device", "virtio-blk-device,drive=root"], "root=/dev/vda")
+
     def command_line(self, loadvm=None):
+        disk, root = self._root_disk()
         argv = ["qemu-system-arm", "-M", "virt,highmem=off", "-cpu", "cortex-a15",
                 "-smp", str(CPUS), "-m", str(MEMORY_MB), "-accel", "tcg,thread=multi",
                 "-nodefaults", "-no-user-config", "-display", "none", "-nic", "none",
                 "-kernel", os.path.join(self.image, "vmlinuz"),
-                "-initrd", os.path.join(self.image, "initrd.img"), "-append", KERNEL_ARGS,
-                # Every write QEMU completes is in the image file: the card keeps what it
-                # acknowledged, and a power cut loses what the guest held in memory.
-                "-drive", "if=none,id=root,format=qcow2,cache=writethrough,file=" + self.disk,
-                "-device", "virtio-blk-device,drive=root",
+                "-initrd", os.path.join(self.image, "initrd.img"),
+                "-append", "%s %s" % (root, KERNEL_ARGS),
+                "-device", "qemu-xhci,id=xhci"] + disk + [
                 "-device", "virtio-rng-device",
                 "-chardev", "socket,id=radar,server=on,wait=off,path=" + self.path("radar.sock"),
                 "-serial", "chardev:radar",
                 "-chardev", "socket,id=console,server=on,wait=off,path=%s,logfile=%s,logappend=on"
                 % (self.path("console.sock"), self.path("console.log")),
                 "-device", "virtio-serial-device", "-device", "virtconsole,chardev=console",
-                "-device", "qemu-xhci,id=xhci",
                 "-qmp", "unix:%s,server=on,wait=off" % self.path("qmp.sock")]
+        if self.clock:
+            argv += ["-rtc", "base=" + self.clock]
         if loadvm:
             argv += ["-loadvm", loadvm]
         return argv
@@ -299,6 +317,17 @@ class Machine:
             self.process.wait()
         self._close_links()
         self.process = None
+
+    def power_off(self, timeout=120):
+        """Shuts the guest down as a person does, and QEMU ends with it; pulls
+        the plug if that takes longer than timeout seconds."""
+        if self.process and self.process.poll() is None and self.shell:
+            try:
+                self.shell.reader.sock.sendall(b"systemctl poweroff\n")
+                self.process.wait(timeout)
+            except (OSError, subprocess.TimeoutExpired):
+                pass
+        self.kill()
 
     def quit(self):
         if self.process and self.process.poll() is None:

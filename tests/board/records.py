@@ -68,6 +68,16 @@ class Parsed:
             self.nul_bytes, where, len(content), content[where:where + 16])
 
 
+def seconds_of(time_text):
+    """Seconds since midnight of a tagsheet's time text, b"HH-MM-SS"."""
+    hours, minutes, seconds = (int(part) for part in time_text.split(b"-"))
+    return hours * 3600 + minutes * 60 + seconds
+
+
+def between(time_text, first, last):
+    return seconds_of(first) <= seconds_of(time_text) <= seconds_of(last)
+
+
 def last_seen_is_valid(content):
     """An 8-character time of day, or the one space of a clean end."""
     return content == b" " or re.fullmatch(TIME, content or b"") is not None
@@ -75,3 +85,11 @@ def last_seen_is_valid(content):
 
 def tagsheet_name(date):
     return "%s/%s/Non-Tag-%s.txt" % (TAGSHEETS, date, date)
+
+
+def exported(tagsheets, run_tagsheet, last_seen):
+    """{path on the stick: bytes} an export copies from the board's tagsheets
+    ({path: bytes}): the running day's closed with the stop line."""
+    stop = b"\nEquipment Stop Time:" + last_seen
+    return {path[len(TAGSHEETS):]: content + (stop if path == run_tagsheet else b"")
+            for path, content in tagsheets.items()}
