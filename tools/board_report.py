@@ -95,17 +95,18 @@ def facts(title, found, explanation=""):
 def other_file_system_lines(found):
     lines = ["", "### exFAT and NTFS sticks made on the host", "",
              "Hot-plugged with the logger stopped, copied to with the logger's own "
-             "`sudo rsync -avx` as pi, compared with `diff -r`, pulled, and checked on the host "
-             "(`fsck.exfat -n`, `ntfsfix -n`).", "",
-             "| file system | mounted as | rsync exit status | rsync's complaints | copy identical "
+             "`sudo rsync -avx` as pi, compared with `diff -r`, unmounted, pulled, and checked on "
+             "the host (`fsck.exfat -n`, `ntfsfix -n`). NTFS first through `ntfs-3g`, then, "
+             "with `ntfs-3g` removed, through the kernel's `ntfs3`.", "",
+             "| stick | mounted as | rsync exit status | rsync's complaints | copy identical "
              "| host check |", "|---|---|---|---|---|---|"]
-    for fstype in ("ntfs", "exfat"):
-        seen = found.get(fstype)
+    for name in ("ntfs-3g", "ntfs3", "exfat"):
+        seen = found.get(name)
         if not seen:
-            lines.append("| %s | not reached | | | | |" % fstype)
+            lines.append("| %s | not reached | | | | |" % name)
             continue
         lines.append("| %s | `%s` | %d | %s | %s | exit %d |" % (
-            fstype, seen["mounted_as"], seen["rsync_exit_status"],
+            name, seen["mounted_as"], seen["rsync_exit_status"],
             "<br>".join("`%s`" % line for line in seen["rsync_complaints"]) or "none",
             "yes" if seen["copy_identical"] else "**no**", seen["host_check_exit"]))
     return lines + ["", EXFAT_NOTE]

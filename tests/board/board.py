@@ -48,6 +48,19 @@ class Board:
         return machine.wait_until(lambda: self.service()["SubState"] == "running", timeout,
                                   "kestrel.service running", interval=1)
 
+    def starts(self):
+        """How many runs have written their header, in all tagsheets."""
+        return int(self.sh("cat $(find %s -type f -name '*.txt') /dev/null "
+                           "| grep -c '^Equipment Start Time:' || true" % records.TAGSHEETS))
+
+    def start_service(self, how="start"):
+        """systemctl start (or restart) kestrel, and waits until the new run
+        has written its header: until then the tagsheets are not the run's."""
+        starts = self.starts()
+        self.sh("systemctl %s kestrel" % how)
+        machine.wait_until(lambda: self.starts() > starts, 120, "the new run's header",
+                           interval=1)
+
     def run_notes(self):
         """The notes of how each run ended, oldest first, read as the README
         tells a user to: cat /var/log/kestrel/*.log, as the first user."""

@@ -25,11 +25,19 @@ class BoardError(Exception):
     pass
 
 
+class LostOutput(BoardError):
+    """The console lost part of a command's output (seen under heavy load):
+    the command ran, but what it printed is not known."""
+
+
 def wait_until(check, timeout, what, interval=0.2):
     """Calls check() until it returns something true; that value is returned."""
     deadline = time.monotonic() + timeout
     while True:
-        value = check()
+        try:
+            value = check()
+        except LostOutput:
+            value = None  # a poll: asking again is safe
         if value:
             return value
         if time.monotonic() > deadline:
@@ -127,11 +135,12 @@ class Qmp:
         if text.strip():
             raise BoardError("monitor: %s: %s" % (line, text.strip()))
 
-    def wait_event(self, name, timeout):
+    def wait_event(self, name, timeout, **data):
+        """The first event called name whose data holds data."""
         deadline = time.monotonic() + timeout
         while True:
             for number, event in enumerate(self.events):
-                if event["event"] == name:
+                if event["event"] == name and data.items() <= event.get("data", {}).items():
                     del self.events[: number + 1]
                     return event
             left = deadline - time.monotonic()
@@ -172,9 +181,12 @@ class Shell:
         self.reader.sock.sendall(line.encode())
         end = self.reader.wait_for(re.compile(token.encode() + rb"-end (\d+)\r?\n"), timeout,
                                    self.offset)
-        start = self.reader.wait_for(re.compile(re.escape(begin.encode()) + rb"\r?\n"), 1,
-                                     self.offset)
-        self.offset = end.end()
+        self.offset, offset = end.end(), self.offset
+        try:
+            start = self.reader.wait_for(re.compile(re.escape(begin.encode()) + rb"\r?\n"), 0,
+                                         offset)
+        except BoardError:
+            raise LostOutput("the output of %r was cut short on the console" % command)
         output = self.reader.data[start.end(): end.start()].replace(b"\r", b"")
         output = output[:-1] if output.endswith(b"\n") else output
         status = int(end.group(1))
@@ -301,7 +313,9 @@ class Machine:
 
     def pull_stick(self, name="stick"):
         self.qmp.command("device_del", id=name)
-        self.qmp.wait_event("DEVICE_DELETED", 30)
+        # The stick's own event: its inner SCSI disk, which has no id, is
+        # deleted first, and the drive is still in use until the stick is.
+        self.qmp.wait_event("DEVICE_DELETED", 30, device=name)
         self.qmp.command("blockdev-del", **{"node-name": name})
 
     def _close_links(self):
