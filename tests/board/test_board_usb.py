@@ -145,6 +145,16 @@ def wait_note(board, device, known):
         30, "the USB helper's note about " + device)[0]
 
 
+def add_again(board, disk, number):
+    """Has the kernel drop partition number of disk and find it again, a real
+    add as when a disk is re-read; returns the USB helper's note about it and
+    what /media/pi holds then."""
+    known = len(board.mount_helper_notes())
+    board.sh("partx -d --nr {1} {0} && partx -a --nr {1} {0} && udevadm settle".format(
+        disk, number))
+    return wait_note(board, "%s%d" % (disk, number), known), media_pi(board)
+
+
 def media_pi(board):
     return board.sh("ls -A /media/pi; findmnt -rn -o TARGET | grep '^/media/pi' || true")
 
@@ -175,12 +185,9 @@ class TestBootedFromUsb:
         # The kernel removes no partition that is in use, so the root (or a
         # stick mounted anywhere) is never added again while mounted.
         busy = board.shell.run("partx -d --nr 2 " + disk, check=False)
-        known = len(board.mount_helper_notes())
         board.sh("umount /boot/firmware")
         try:
-            board.sh("partx -d --nr 1 {0} && partx -a --nr 1 {0} && udevadm settle".format(disk))
-            note = wait_note(board, disk + "1", known)
-            media = media_pi(board)
+            note, media = add_again(board, disk, 1)
         finally:
             board.sh("udevadm settle; mount /boot/firmware")
         figures.setdefault("usb_boot", {}).update(
@@ -196,12 +203,9 @@ class TestBootedFromUsb:
         first = board.sh("readlink -f /dev/disk/by-label/" + STICK_LABELS[0])
         disk = board.sh("lsblk -nrpo PKNAME " + first)
         mounted_at_boot = board.sh("findmnt -rn -o SOURCE | grep '^%s' || true" % disk)
-        known = len(board.mount_helper_notes())
         board.sh("mount %s /mnt" % first)
         try:
-            board.sh("partx -d --nr 2 {0} && partx -a --nr 2 {0} && udevadm settle".format(disk))
-            note = wait_note(board, disk + "2", known)
-            media = media_pi(board)
+            note, media = add_again(board, disk, 2)
         finally:
             board.sh("umount /mnt")
             board.qemu.pull_stick("twopart")
