@@ -14,12 +14,16 @@ namespace kestrel {
 // so the receive cycle still polls, lists and reads once per byte in the same
 // order, without a system call per byte.
 //
-// Any failure of the descriptor (an ioctl or read error, end of file) is left
-// to `fallback`, the same link used through its own operations, so errors are
-// reported exactly as it reports them. `check_signals` runs at every poll that
-// asks the driver (it throws to stop the run on Ctrl-C). A poll that finds
-// nothing gives the processor away once (sched_yield) before the cycle asks
-// again, so the busy poll never holds up the commands and the restart.
+// A poll that finds nothing sleeps in the kernel (ppoll) until a byte arrives,
+// a signal comes or the line hangs up, and then reports nothing waiting: the
+// cycle asks again at once and finds the byte. A silent radar costs no
+// processor time.
+//
+// Any failure of the descriptor (an ioctl or read error, end of file, a hang-up)
+// is left to `fallback`, the same link used through its own operations, so
+// errors are reported exactly as it reports them. `check_signals` runs at every
+// poll that asks the driver (it throws to stop the run on Ctrl-C); a signal that
+// comes while the poll sleeps ends the sleep, so the next poll throws.
 class BlockLink : public RadarLink {
  public:
   BlockLink(int fd, RadarLink& fallback, void (*check_signals)())
@@ -28,6 +32,10 @@ class BlockLink : public RadarLink {
   std::uint8_t read_byte() override;
 
  private:
+  // Sleeps until the line has a byte, hangs up or fails, or a signal comes;
+  // true when it hung up or failed.
+  bool sleep_until_input();
+
   int fd_;
   RadarLink& fallback_;
   void (*check_signals_)();
