@@ -92,4 +92,4 @@ def test_a_silent_radar_leaves_the_program_asleep_until_a_byte_comes(sandbox):
     assert ticks_after - ticks_before <= 5
     sandbox.send(radar_sim.encode_frame(150))
     sandbox.wait_for_console(rb"Distance of object:1\.50\n")
-    assert sandbox.buzzer_log() == ["blow"]
+    sandbox.wait_until(lambda: sandbox.buzzer_log() == ["blow"], what="the buzzer's blow")

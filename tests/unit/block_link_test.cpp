@@ -112,15 +112,15 @@ TEST(BlockLink, DescriptorFailuresAreLeftToTheLinksOwnOperations) {
 }
 
 // Runs an action on a thread of its own after a delay, unless it is destroyed
-// first. `done` tells whether it ran.
+// first. `done` tells whether it started.
 class Later {
  public:
   Later(std::chrono::milliseconds delay, std::function<void()> action)
       : thread_([this, delay, action] {
           std::unique_lock<std::mutex> lock(mutex_);
           if (!woken_.wait_for(lock, delay, [this] { return cancelled_; })) {
-            action();
             done = true;
+            action();
           }
         }) {}
   ~Later() {
