@@ -38,16 +38,18 @@ bool BlockLink::byte_waiting() {
   if (next_ < end_) return true;
   check_signals_();
   if (::ioctl(fd_, TIOCINQ, &waiting_) != 0) return fallback_.byte_waiting();
+  const int due_in_ms = idle_.run_due();
   if (waiting_ > 0) return true;
-  if (sleep_until_input()) return fallback_.byte_waiting();
+  if (sleep_until_input(due_in_ms)) return fallback_.byte_waiting();
   return false;
 }
 
-bool BlockLink::sleep_until_input() {
+bool BlockLink::sleep_until_input(int timeout_ms) {
   SignalsHeld held;
   check_signals_();  // one that came since the check above; a later one ends the sleep
   pollfd link{fd_, POLLIN, 0};
-  if (::ppoll(&link, 1, nullptr, held.mask_while_asleep()) < 0) {
+  const timespec timeout{timeout_ms / 1000, timeout_ms % 1000 * 1000000L};
+  if (::ppoll(&link, 1, timeout_ms < 0 ? nullptr : &timeout, held.mask_while_asleep()) < 0) {
     if (errno == EINTR) return false;
     throw OsError(errno, "ppoll");
   }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -20,6 +21,16 @@ namespace {
 Fd open_or_fail(const std::string& path, int flags, mode_t mode = 0) {
   Fd fd(::open(path.c_str(), flags | O_CLOEXEC, mode));
   if (!fd.valid()) fail(path);
+  return fd;
+}
+
+// A regular file, not a link to one: the tagsheet folders are open to every
+// user, and a link planted there must not have another file read or cut.
+// Opened without waiting, since a FIFO named like the file would block.
+Fd open_regular(const std::string& path, int flags) {
+  Fd fd(::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat file {};
+  if (fd.valid() && (::fstat(fd.get(), &file) != 0 || !S_ISREG(file.st_mode))) return Fd();
   return fd;
 }
 
@@ -129,6 +140,40 @@ std::vector<std::string> PosixFiles::list(const std::string& directory) {
     }
   }
   return names;
+}
+
+std::optional<FileEnd> PosixFiles::end_of(const std::string& path, std::size_t length) {
+  Fd fd = open_regular(path, O_RDONLY);
+  struct stat file {};
+  if (!fd.valid() || ::fstat(fd.get(), &file) != 0) return std::nullopt;
+  const auto size = static_cast<std::uint64_t>(file.st_size);
+  FileEnd end;
+  end.offset = size - std::min<std::uint64_t>(size, length);
+  end.bytes.resize(size - end.offset);
+  std::size_t done = 0;
+  while (done < end.bytes.size()) {
+    const ssize_t n = ::pread(fd.get(), end.bytes.data() + done, end.bytes.size() - done,
+                              static_cast<off_t>(end.offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    done += static_cast<std::size_t>(n);
+  }
+  return end;
+}
+
+void PosixFiles::cut(const std::string& path, std::uint64_t length) {
+  Fd fd = open_regular(path, O_WRONLY);
+  if (fd.valid() && ::ftruncate(fd.get(), static_cast<off_t>(length)) != 0) {
+    // Left as it is, as the port says.
+  }
+}
+
+void flush_to_storage(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  if (!fd.valid() && errno == ENOENT) return;
+  if (!fd.valid()) fail(path);
+  if (::fdatasync(fd.get()) != 0) fail(path);
+  close_or_fail(fd, path);
 }
 
 // A path that cannot be examined counts as a mount point, so that nothing is

@@ -214,6 +214,37 @@ TEST(BlockLink, ASignalJustBeforeTheSleepEndsItAtOnce) {
   }
 }
 
+// Work that falls due once, `after` from now; notes whether a byte had been
+// sent when it ran.
+struct WorkDue : IdleWork {
+  WorkDue(std::chrono::milliseconds after, const std::atomic<bool>& sent)
+      : due(std::chrono::steady_clock::now() + after), byte_sent(sent) {}
+  int run_due() override {
+    const auto now = std::chrono::steady_clock::now();
+    if (!ran && now >= due) {
+      ran = true;
+      ran_before_the_byte = !byte_sent;
+    }
+    if (ran) return -1;
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
+  }
+  std::chrono::steady_clock::time_point due;
+  const std::atomic<bool>& byte_sent;
+  bool ran = false;
+  bool ran_before_the_byte = false;
+};
+
+TEST(BlockLink, TheSleepWakesOnceForIdleWorkThenSleepsUntilAByte) {
+  Pipe pipe;
+  MethodsLink methods;
+  Later send(std::chrono::milliseconds(400), [&] { pipe.send("y"); });
+  WorkDue work(std::chrono::milliseconds(50), send.done);
+  BlockLink link(pipe.out.get(), methods, count_signal_check, work);
+  EXPECT_LE(empty_polls_until_a_byte(link), 2);
+  EXPECT_TRUE(work.ran_before_the_byte);
+  EXPECT_EQ(link.read_byte(), 'y');
+}
+
 TEST(BlockLink, AHangUpIsLeftToTheLinksOwnOperations) {
   // A pipe whose writer is gone: the driver reports nothing, the sleep ends at once.
   Pipe pipe;

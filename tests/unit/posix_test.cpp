@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
@@ -70,6 +71,48 @@ TEST(PosixFiles, ReplaceSwapsInANewFileWithTheOldMode) {
   EXPECT_EQ(files.list(dir.path), Names{"time"});  // no temporary file left
 }
 
+TEST(PosixFiles, EndsOfRegularFilesAreReadAndCut) {
+  TempDir dir;
+  PosixFiles files;
+  const std::string sheet = dir / "sheet";
+  std::ofstream(sheet, std::ios::binary) << std::string("rows\n") + std::string(3, '\0');
+  std::optional<FileEnd> end = files.end_of(sheet, 4);
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->offset, 4u);
+  EXPECT_EQ(end->bytes, std::string("\n\0\0\0", 4));
+  end = files.end_of(sheet, 100);
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->offset, 0u);
+  EXPECT_EQ(end->bytes.size(), 8u);
+  files.cut(sheet, 5);
+  EXPECT_EQ(read_raw(sheet), "rows\n");
+
+  // Nothing else is read or cut: no file, a folder, a FIFO (which would block
+  // an open for reading), a link to a file.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink(sheet.c_str(), (dir / "link").c_str()), 0);
+  for (const std::string& other : {dir / "missing", dir.path, dir / "fifo", dir / "link"}) {
+    SCOPED_TRACE(other);
+    EXPECT_FALSE(files.end_of(other, 4096));
+    files.cut(other, 0);
+  }
+  EXPECT_EQ(read_raw(sheet), "rows\n");
+}
+
+TEST(PosixFiles, FlushToStorage) {
+  TempDir dir;
+  PosixFiles().append(dir / "sheet", "row\n");
+  EXPECT_NO_THROW(flush_to_storage(dir / "sheet"));
+  EXPECT_NO_THROW(flush_to_storage(dir / "gone")) << "a file that is gone has nothing to flush";
+  try {
+    flush_to_storage(dir.path);
+    ADD_FAILURE() << "a folder flushed as a file";
+  } catch (const OsError& error) {
+    EXPECT_EQ(error.code, EISDIR);
+    EXPECT_EQ(error.filename, dir.path);
+  }
+}
+
 TEST(PosixFiles, MountPoints) {
   TempDir dir;
   PosixFiles files;
@@ -83,6 +126,19 @@ TEST(PosixShell, RunReturnsTheStatusAndCaptureTheExactOutput) {
   EXPECT_EQ(shell.run("exit 3"), 3);
   EXPECT_EQ(shell.run("kill -TERM $$"), -15);
   EXPECT_EQ(shell.capture("printf 'a\\0b\\n\\r'; echo to-stderr >&2"), std::string("a\0b\n\r", 5));
+}
+
+TEST(PosixShell, WhatRunsBeforeEachCommandRunsFirst) {
+  TempDir dir;
+  const std::string marker = dir / "marker";
+  int before = 0;
+  PosixShell shell([] {},
+                   [&] {
+                     ++before;
+                     std::ofstream(marker) << before;
+                   });
+  EXPECT_EQ(shell.run("test \"$(cat " + marker + ")\" = 1"), 0);
+  EXPECT_EQ(shell.capture("cat " + marker), "2");
 }
 
 TEST(PosixShell, NonZeroCaptureFailsWithStatusAndCommand) {
