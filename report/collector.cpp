@@ -5,12 +5,16 @@
 namespace kestrel::report {
 
 Collector::Collector(DetectionsCsv& detections, Summary& summary, std::FILE* problems,
-                     uint64_t max_printed)
-    : detections_(detections), summary_(summary), problems_(problems), max_printed_(max_printed) {}
+                     const ClockLimits& limits, uint64_t max_printed)
+    : detections_(detections),
+      summary_(summary),
+      problems_(problems),
+      max_printed_(max_printed),
+      clock_(limits) {}
 
-void Collector::begin_file(std::string file, std::string date) {
+void Collector::begin_file(std::string file, std::optional<Date> date) {
   file_ = std::move(file);
-  date_ = std::move(date);
+  date_ = date;
   file_first_run_ = runs_.size();
   file_problems_ = 0;
   detections_.set_file(file_);
@@ -33,12 +37,24 @@ RunRecord* Collector::current_run() {
 }
 
 void Collector::header(const Header& header) {
-  runs_.push_back(RunRecord{date_, file_, header, {}, 0});
+  RunRecord& run = runs_.emplace_back();
+  run.date = date_ ? iso_date(*date_) : "";
+  run.file = file_;
+  run.header = header;
+  std::optional<TimeOfDay> time = parse_time(header.start_time);
+  if (date_ && time) {
+    run.start = Moment{*date_, *time};
+  }
+  clock_.run_start(run.start, run.clock);
 }
 
 void Collector::row(const Row& row, uint64_t line) {
   // Rows before the file's first header belong to no run but are still detections.
-  if (RunRecord* run = current_run()) ++run->rows;
+  if (RunRecord* run = current_run()) {
+    ++run->rows;
+    run->last_row = Moment{row.date, row.time};
+    clock_.row(*run->last_row, run->clock);
+  }
   detections_.add(row, line);
   summary_.add(row);
 }

@@ -1,13 +1,16 @@
 // Takes the records of every tagsheet in turn: streams rows into detections.csv and the
-// summary, keeps the runs, and reports skipped lines on the terminal.
+// summary, keeps the runs with what their dates say of the clock, and reports skipped lines
+// on the terminal.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "report/clock_check.h"
 #include "report/csv.h"
 #include "report/parser.h"
 #include "report/run.h"
@@ -19,10 +22,10 @@ class Collector : public RecordSink {
  public:
   // Skipped lines are printed to problems, at most max_printed per file.
   Collector(DetectionsCsv& detections, Summary& summary, std::FILE* problems,
-            uint64_t max_printed = 20);
+            const ClockLimits& limits, uint64_t max_printed = 20);
 
-  // file: the tagsheet's path relative to the folder read; date: its start date.
-  void begin_file(std::string file, std::string date);
+  // file: the tagsheet's path relative to the folder read; date: its start date, from its name.
+  void begin_file(std::string file, std::optional<Date> date);
   void end_file();
   // A tagsheet that could not be read at all, or not to its end.
   void file_failed(std::string_view what);
@@ -43,8 +46,9 @@ class Collector : public RecordSink {
   Summary& summary_;
   std::FILE* problems_;
   uint64_t max_printed_;
+  ClockCheck clock_;
   std::string file_;
-  std::string date_;
+  std::optional<Date> date_;
   std::vector<RunRecord> runs_;
   size_t file_first_run_ = 0;  // runs_ index of the current file's first run
   uint64_t file_problems_ = 0;

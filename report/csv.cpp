@@ -16,26 +16,19 @@ std::string csv_field(std::string_view text) {
   return out + '"';
 }
 
-void write_runs_csv(const std::string& path, const std::vector<RunRecord>& runs) {
-  OutputFile out(path);
-  out.write("date,start_time,last_seen_before,stop_text,serial_number,rows,stopped,file,line\n");
+void write_runs_csv(TextSink& out, const std::vector<RunRecord>& runs, const ClockLimits& limits) {
+  out.write(
+      "date,start_time,last_seen_before,stop_text,serial_number,rows,stopped,file,line,clock\n");
   for (const RunRecord& run : runs) {
-    // A line end the serial number file holds is not part of the number.
-    std::string_view serial = run.header.serial;
-    while (!serial.empty() && (serial.back() == '\n' || serial.back() == '\r')) {
-      serial.remove_suffix(1);
-    }
     out.write(csv_field(run.date) + ',' + csv_field(run.start_time()) + ',' +
               csv_field(run.header.last_seen) + ',' + csv_field(run.stop.value_or("")) + ',' +
-              csv_field(serial) + ',' + std::to_string(run.rows) + ',' + (run.stop ? "yes" : "no") +
-              ',' + csv_field(run.file) + ',' + std::to_string(run.header.line) + '\n');
+              csv_field(run.serial_number()) + ',' + std::to_string(run.rows) + ',' +
+              (run.stop ? "yes" : "no") + ',' + csv_field(run.file) + ',' +
+              std::to_string(run.header.line) + ',' + csv_field(run.clock.text(limits)) + '\n');
   }
-  out.close();
 }
 
-DetectionsCsv::DetectionsCsv(const std::string& path) : out_(path) {
-  out_.write("time,distance,file,line\n");
-}
+DetectionsCsv::DetectionsCsv(TextSink& out) : out_(out) { out_.write("time,distance,file,line\n"); }
 
 void DetectionsCsv::add(const Row& row, uint64_t line) {
   line_ = iso_date(row.date);

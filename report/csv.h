@@ -7,9 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "report/clock_check.h"
 #include "report/fields.h"
-#include "report/output_file.h"
 #include "report/run.h"
+#include "report/text_sink.h"
 
 namespace kestrel::report {
 
@@ -17,18 +18,18 @@ namespace kestrel::report {
 // a last-seen text of one blank stays visible).
 std::string csv_field(std::string_view text);
 
-void write_runs_csv(const std::string& path, const std::vector<RunRecord>& runs);
+// The last column, clock, is "ok" or what the run's dates show to be wrong with the clock.
+void write_runs_csv(TextSink& out, const std::vector<RunRecord>& runs, const ClockLimits& limits);
 
 // One line per row, written as the rows are read.
 class DetectionsCsv {
  public:
-  explicit DetectionsCsv(const std::string& path);
+  explicit DetectionsCsv(TextSink& out);
   void set_file(std::string_view file) { file_field_ = csv_field(file); }
   void add(const Row& row, uint64_t line);
-  void close() { out_.close(); }
 
  private:
-  OutputFile out_;
+  TextSink& out_;
   std::string file_field_;
   std::string line_;
 };

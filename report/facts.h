@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "report/days.h"
+#include "report/run.h"
 #include "report/summary.h"
 
 namespace kestrel::report {
@@ -21,6 +23,12 @@ struct Totals {
   uint64_t unreadable_files = 0;
 };
 
-std::vector<Fact> report_facts(const Totals& totals, const Summary& summary);
+// First what a technician asks first: which logger, which days it ran and had detections,
+// whether its clock can be trusted; then the counts.
+std::vector<Fact> report_facts(const Totals& totals, const Summary& summary,
+                               const std::vector<RunRecord>& runs, const DayMap& days);
+
+// The runs' serial numbers, each once, in the order they first appear.
+std::vector<std::string> serial_numbers(const std::vector<RunRecord>& runs);
 
 }  // namespace kestrel::report

@@ -166,6 +166,11 @@ std::string iso_time(TimeOfDay time) {
   return three_numbers(time.hour, 2, ':', time.minute, time.second);
 }
 
+std::string time_or_text(std::string_view text) {
+  std::optional<TimeOfDay> time = parse_time(text);
+  return time ? iso_time(*time) : std::string(text);
+}
+
 std::string distance_text(uint64_t centimetres) {
   std::string out = std::to_string(centimetres / 100) + '.';
   append_digits(out, static_cast<int>(centimetres % 100), 2);

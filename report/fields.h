@@ -43,8 +43,10 @@ size_t trailing_row_start(std::string_view text);
 
 Date next_day(Date date);
 
-std::string iso_date(Date date);                  // 2026-12-07
-std::string iso_time(TimeOfDay time);             // 08:10:12
+std::string iso_date(Date date);       // 2026-12-07
+std::string iso_time(TimeOfDay time);  // 08:10:12
+// 08:10:12 for a time of day written 08-10-12; any other text as it is.
+std::string time_or_text(std::string_view text);
 std::string distance_text(uint64_t centimetres);  // 1.25
 
 }  // namespace kestrel::report

@@ -1,6 +1,8 @@
 #include "report/html.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 #include "report/fields.h"
@@ -29,6 +31,19 @@ h1{font-size:22px;margin:0 0 4px}h2{font-size:17px;margin:28px 0 4px}
 table{border-collapse:collapse;margin-top:8px}
 th,td{border:1px solid #ddd;padding:3px 8px;text-align:left;white-space:pre}
 th{background:#f2f2f2}td.n{text-align:right}
+tr.flag td{background:#fdecea}
+.legend{color:#555;max-width:60em}
+.clock{border:2px solid #c0392b;background:#fdf3f2;padding:8px 14px;margin:12px 0;max-width:60em}
+.clock ul{margin:6px 0;padding-left:20px}
+table.days{border-collapse:separate;border-spacing:2px;margin:4px 0}
+table.days th,table.days td{border:0;padding:0;background:none;font-size:11px;color:#666}
+table.days th{padding-right:6px;text-align:right;font-weight:normal}
+table.days td{width:13px;height:13px}table.days tr:first-child th{text-align:left;padding:0}
+table.days td.seen,.key.seen{background:#2f6fb3}table.days td.seen a{display:block;height:100%}
+table.days td.on,.key.on{background:#9fd08c}
+table.days td.off,.key.off{background:#fff;outline:1px solid #ccc;outline-offset:-1px}
+table.days td.gap{width:auto;height:auto;padding:2px 0;font-style:italic}
+.key{display:inline-block;width:11px;height:11px;margin:0 4px 0 10px;vertical-align:-1px}
 )";
 
 std::string day_anchor(Date date) { return "day-" + iso_date(date); }
@@ -66,7 +81,7 @@ std::vector<Bar> bars_per_day(const Summary& summary) {
   return bars;
 }
 
-std::string day_section(const DayStats& day) {
+std::string day_section(const DayStats& day, uint32_t farthest) {
   std::vector<Bar> hours(24);
   for (int hour = 0; hour < 24; ++hour) {
     char label[8];
@@ -82,44 +97,168 @@ std::string day_section(const DayStats& day) {
          std::to_string(day.detections) + " detections, closest " +
          distance_text(day.closest.centimetres) + " m at " + iso_time(day.closest.time) +
          "</p><div class=\"charts\">" + bar_chart("Detections per hour, " + date, hours) +
-         distance_chart("Distance (m) over the day, nearest to farthest per minute",
-                        day.per_minute) +
+         distance_chart("Distance (m) over the day, nearest to farthest per minute", day.per_minute,
+                        farthest) +
          "</div></section>\n";
 }
 
 std::string cell(std::string_view text) { return "<td>" + escape_xml(text) + "</td>"; }
 
-std::string runs_table(const std::vector<RunRecord>& runs) {
-  std::string html =
-      "<table><tr><th>date</th><th>start</th><th>last seen before</th><th>stop</th>"
-      "<th>serial number</th><th>rows</th><th>tagsheet</th></tr>\n";
+// A last-seen text in the table: HH:MM:SS, or "none" for the blank left by an export.
+std::string seen_cell(std::string_view text) {
+  return cell(text.find_first_not_of(' ') == std::string_view::npos ? "none" : time_or_text(text));
+}
+
+constexpr std::string_view runs_legend =
+    "<p class=\"legend\"><b>start</b>: when the logger started. <b>last seen before</b>: the "
+    "time of the last detection before this start, as the logger kept it (none after an "
+    "export). <b>stop</b>: the time of the run's last detection, written when a stick was put "
+    "in (an export). <b>(no stop line)</b>: the run ended without an export (power cut, "
+    "failure or restart). <b>clock</b>: ok, or what the run's dates show to be wrong with "
+    "the logger's clock. runs.csv holds the texts as the tagsheets write them.</p>\n";
+
+std::string runs_table(const std::vector<RunRecord>& runs, const ClockLimits& limits) {
+  std::string html = std::string(runs_legend) +
+                     "<table><tr><th>date</th><th>start</th><th>last seen before</th>"
+                     "<th>stop</th><th>serial number</th><th>rows</th><th>clock</th>"
+                     "<th>tagsheet</th></tr>\n";
   for (const RunRecord& run : runs) {
-    html += "<tr>" + cell(run.date) + cell(run.start_time()) + cell(run.header.last_seen) +
-            cell(run.stop ? *run.stop : "(no stop line)") + cell(run.header.serial) +
-            "<td class=\"n\">" + std::to_string(run.rows) + "</td>" +
+    html += std::string(run.clock.ok() ? "<tr>" : "<tr class=\"flag\">") + cell(run.date) +
+            cell(run.start_time()) + seen_cell(run.header.last_seen) +
+            (run.stop ? seen_cell(*run.stop) : cell("(no stop line)")) + cell(run.header.serial) +
+            "<td class=\"n\">" + std::to_string(run.rows) + "</td>" + cell(run.clock.text(limits)) +
             cell(run.file + ':' + std::to_string(run.header.line)) + "</tr>\n";
   }
   return html + "</table>\n";
 }
 
+std::string clock_warning(const std::vector<RunRecord>& runs, const ClockLimits& limits) {
+  size_t wrong = 0;
+  for (const RunRecord& run : runs) {
+    wrong += run.clock.ok() ? 0 : 1;
+  }
+  if (wrong == 0) {
+    return "";
+  }
+  return "<div class=\"clock\"><b>The logger's clock was wrong in " + std::to_string(wrong) +
+         " of " + std::to_string(runs.size()) +
+         " runs</b>, marked in the table of runs and in the clock column of runs.csv. Their "
+         "dates and times cannot be trusted: their detections may show on the wrong days and "
+         "hours, and the days above may be wrong too. A board without network or clock battery "
+         "starts with the time saved before it lost power, so after an outage its dates are "
+         "wrong.<ul>"
+         "<li><b>starts before the previous run's last row</b>: the clock went back while the "
+         "logger was off.</li>"
+         "<li><b>rows earlier than the row before</b>: the clock went back while it ran.</li>"
+         "<li><b>dates before the first release (" +
+         iso_date(limits.first_release) +
+         ")</b>: no logger ran then; the clock had been reset.</li>"
+         "<li><b>dates after the export (in the future)</b>: later than this report, so later "
+         "than the export that put them on the stick.</li></ul>"
+         "<b>What to do:</b> fit the logger with a clock that keeps the time without power (a "
+         "real-time clock module with a battery) or give it network time, and check its time "
+         "at every visit. Read the marked runs with care: the order of their rows still holds, "
+         "their dates do not.</div>\n";
+}
+
+std::string day_cell(Date date, DayState state, const Summary& summary) {
+  std::string title = iso_date(date) + ": ";
+  if (state == DayState::detections) {
+    title += std::to_string(summary.days().at(date.key()).detections) + " detections";
+    return "<td class=\"seen\"><a href=\"#" + day_anchor(date) + "\" title=\"" + title +
+           "\"></a></td>";
+  }
+  if (state == DayState::running) {
+    return "<td class=\"on\" title=\"" + title + "logger running, no detections\"></td>";
+  }
+  return "<td class=\"off\" title=\"" + title + "no run\"></td>";
+}
+
+Date next_month(Date date) {
+  return date.month == 12 ? Date{date.year + 1, 1, 1} : Date{date.year, date.month + 1, 1};
+}
+
+std::string month_name(Date date) { return iso_date(date).substr(0, 7); }
+
+// One row of day cells per month; months without a run or a row make one line between.
+std::string days_calendar(const DayMap& days, const Summary& summary) {
+  std::string html = "<table class=\"days\"><tr><th></th>";
+  for (int day = 1; day <= 31; ++day) {
+    html += "<th>" + (day == 1 || day % 5 == 0 ? std::to_string(day) : "") + "</th>";
+  }
+  html += "</tr>\n";
+  std::optional<Date> gap_from;
+  Date gap_to;
+  for (Date month{days.first().year, days.first().month, 1}; month.key() <= days.last().key();
+       month = next_month(month)) {
+    std::string cells;
+    bool active = false;
+    for (Date date = month; date.month == month.month; date = next_day(date)) {
+      if (date.key() < days.first().key() || date.key() > days.last().key()) {
+        cells += "<td></td>";
+        continue;
+      }
+      DayState state = days.state(date);
+      active = active || state != DayState::no_run;
+      cells += day_cell(date, state, summary);
+    }
+    if (!active) {
+      gap_from = gap_from ? gap_from : month;
+      gap_to = month;
+      continue;
+    }
+    if (gap_from) {
+      std::string span = gap_from->key() == gap_to.key()
+                             ? "in " + month_name(gap_to)
+                             : "from " + month_name(*gap_from) + " to " + month_name(gap_to);
+      html += "<tr><th></th><td class=\"gap\" colspan=\"31\">no run " + span + "</td></tr>\n";
+      gap_from.reset();
+    }
+    html += "<tr><th>" + month_name(month) + "</th>" + cells + "</tr>\n";
+  }
+  return html +
+         "</table>\n<p class=\"legend\"><span class=\"key seen\"></span>detections"
+         "<span class=\"key on\"></span>logger running, no detections"
+         "<span class=\"key off\"></span>no run: the logger was off, or its run had ended "
+         "without a stop line. A run counts from its start to its last row; a run ended by an "
+         "export counts until the next start, as an export restarts the logger.</p>\n";
+}
+
+uint32_t farthest_distance(const Summary& summary) {
+  uint32_t farthest = 0;
+  for (const auto& [key, day] : summary.days()) {
+    for (const MinuteRange& minute : day.per_minute) {
+      farthest = minute.empty() ? farthest : std::max(farthest, minute.farthest);
+    }
+  }
+  return farthest;
+}
+
 }  // namespace
 
 std::string report_html(const std::string& folder, const std::vector<Fact>& facts,
-                        const Summary& summary, const std::vector<RunRecord>& runs) {
+                        const Summary& summary, const std::vector<RunRecord>& runs,
+                        const DayMap& days, const ClockLimits& limits) {
   std::string html =
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
       "<title>kestrel report</title><style>";
   html += style;
   html += "</style></head><body>\n<h1>kestrel report</h1><p class=\"note\">" + escape_xml(folder) +
-          "</p>\n" + facts_list(facts) + "\n";
+          "</p>\n" + facts_list(facts) + "\n" + clock_warning(runs, limits);
+  if (!days.empty()) {
+    html += "<h2>Days</h2>\n" + days_calendar(days, summary);
+  }
   if (summary.days().empty()) {
     html += "<p>No detections.</p>\n";
   } else {
     html += "<div class=\"charts\">" + bar_chart("Detections per day", bars_per_day(summary)) +
             "</div>\n";
-    for (const auto& [key, day] : summary.days()) html += day_section(day);
+    uint32_t farthest = farthest_distance(summary);
+    for (const auto& [key, day] : summary.days()) {
+      html += day_section(day, farthest);
+    }
   }
-  html += "<h2>Runs</h2>\n" + runs_table(runs) + "</body></html>\n";
+  html += "<h2>Runs</h2>\n" + runs_table(runs, limits) + "</body></html>\n";
   return html;
 }
 

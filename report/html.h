@@ -1,11 +1,14 @@
 // report.html: one self-contained page (inline style and SVG, no script) with the totals,
-// detections per day, per-day charts and the table of runs.
+// what the dates say of the clock, the days the logger ran, detections per day, per-day
+// charts and the table of runs.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "report/clock_check.h"
+#include "report/days.h"
 #include "report/facts.h"
 #include "report/run.h"
 #include "report/summary.h"
@@ -13,6 +16,7 @@
 namespace kestrel::report {
 
 std::string report_html(const std::string& folder, const std::vector<Fact>& facts,
-                        const Summary& summary, const std::vector<RunRecord>& runs);
+                        const Summary& summary, const std::vector<RunRecord>& runs,
+                        const DayMap& days, const ClockLimits& limits);
 
 }  // namespace kestrel::report

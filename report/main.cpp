@@ -2,21 +2,19 @@
 // logger's Tagsheets folder) and writes OUT/runs.csv, OUT/detections.csv and OUT/report.html.
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <filesystem>
 #include <string>
 #include <system_error>
 
-#include "report/collector.h"
-#include "report/csv.h"
+#include "report/clock_check.h"
 #include "report/facts.h"
 #include "report/files.h"
-#include "report/html.h"
 #include "report/line_reader.h"
 #include "report/output_file.h"
-#include "report/parser.h"
 #include "report/progress.h"
-#include "report/summary.h"
+#include "report/report_builder.h"
 
 namespace kestrel::report {
 namespace {
@@ -27,21 +25,15 @@ std::string usage() {
          "and OUT/report.html. Skipped lines are reported on standard error.\n";
 }
 
-// Feeds one tagsheet to the parser; throws std::system_error when it cannot be read.
-void read_tagsheet(const TagsheetFile& file, Collector& collector, Progress& progress,
-                   uint64_t bytes_before, const Summary& summary) {
+// Feeds one tagsheet to the report; throws std::system_error when it cannot be read.
+void read_tagsheet(const TagsheetFile& file, ReportBuilder& report, Progress& progress,
+                   uint64_t bytes_before) {
   LineReader reader(file.path);
-  TagsheetParser parser(collector);
   Line line;
   while (reader.next(line)) {
-    if (line.too_long) {
-      parser.too_long_line();
-    } else {
-      parser.line(line.text, line.ended);
-    }
-    progress.update(bytes_before + reader.bytes_read(), summary.detections());
+    report.line(line);
+    progress.update(bytes_before + reader.bytes_read(), report.detections());
   }
-  parser.finish();
 }
 
 int run(const std::string& folder, const std::filesystem::path& out) {
@@ -52,37 +44,38 @@ int run(const std::string& folder, const std::filesystem::path& out) {
     return 1;
   }
   std::filesystem::create_directories(out);
-  DetectionsCsv detections((out / "detections.csv").string());
-  Summary summary;
-  Collector collector(detections, summary, stderr);
+  OutputFile detections((out / "detections.csv").string());
+  ReportBuilder report(detections, stderr,
+                       ClockLimits{first_release_date(), static_cast<int64_t>(std::time(nullptr))});
   uint64_t total_bytes = 0;
-  for (const TagsheetFile& file : files) total_bytes += file.size;
+  for (const TagsheetFile& file : files) {
+    total_bytes += file.size;
+  }
   Progress progress(stderr, total_bytes);
 
   uint64_t bytes_before = 0;
   for (const TagsheetFile& file : files) {
-    collector.begin_file(file.relative, file.date ? iso_date(*file.date) : "");
+    report.begin_file(file.relative, file.date);
     try {
-      read_tagsheet(file, collector, progress, bytes_before, summary);
+      read_tagsheet(file, report, progress, bytes_before);
     } catch (const std::system_error& error) {
-      collector.file_failed(error.what());
+      report.file_failed(error.what());
     }
-    collector.end_file();
+    report.end_file();
     bytes_before += file.size;
   }
   progress.done();
   detections.close();
-  write_runs_csv((out / "runs.csv").string(), collector.runs());
-
-  Totals totals{files.size(), collector.runs().size(), collector.skipped_lines(),
-                collector.unreadable_files()};
-  std::vector<Fact> facts = report_facts(totals, summary);
+  OutputFile runs((out / "runs.csv").string());
   OutputFile page((out / "report.html").string());
-  page.write(report_html(folder, facts, summary, collector.runs()));
+  std::vector<Fact> facts = report.finish(folder, runs, page);
+  runs.close();
   page.close();
 
   std::printf("kestrel-report: %s\n", folder.c_str());
-  for (const Fact& fact : facts) std::printf("  %-22s%s\n", fact.name.c_str(), fact.value.c_str());
+  for (const Fact& fact : facts) {
+    std::printf("  %-22s%s\n", fact.name.c_str(), fact.value.c_str());
+  }
   std::printf("wrote %s, %s and %s\n", (out / "runs.csv").c_str(), (out / "detections.csv").c_str(),
               (out / "report.html").c_str());
   return 0;

@@ -5,16 +5,18 @@
 #include <string>
 #include <string_view>
 
+#include "report/text_sink.h"
+
 namespace kestrel::report {
 
-class OutputFile {
+class OutputFile : public TextSink {
  public:
   explicit OutputFile(std::string path);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  void write(std::string_view text);
+  void write(std::string_view text) override;
   // Flushes and closes; throws std::system_error if anything was not written.
   void close();
 

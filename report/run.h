@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "report/clock_check.h"
 #include "report/fields.h"
 #include "report/parser.h"
 
@@ -16,11 +18,20 @@ struct RunRecord {
   Header header;
   std::optional<std::string> stop;  // the stop line's text; none when the run ended without one
   uint64_t rows = 0;                // rows after this header, including any after its stop line
+  std::optional<Moment> start;      // the tagsheet's date and the header's time, when both read
+  std::optional<Moment> last_row;
+  ClockFlags clock;
 
   // HH:MM:SS when the header holds a time of day, else the text as written.
-  std::string start_time() const {
-    auto time = parse_time(header.start_time);
-    return time ? iso_time(*time) : header.start_time;
+  std::string start_time() const { return time_or_text(header.start_time); }
+
+  // The serial number without the line end its file holds.
+  std::string_view serial_number() const {
+    std::string_view serial = header.serial;
+    while (!serial.empty() && (serial.back() == '\n' || serial.back() == '\r')) {
+      serial.remove_suffix(1);
+    }
+    return serial;
   }
 };
 

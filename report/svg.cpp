@@ -121,46 +121,38 @@ std::string bar_chart(std::string_view title, const std::vector<Bar>& bars) {
   return svg + "</svg>";
 }
 
-std::string distance_chart(std::string_view title, const std::vector<MinuteRange>& minutes) {
-  int first = -1;
-  int last = -1;
-  uint32_t farthest = 0;
-  for (int minute = 0; minute < static_cast<int>(minutes.size()); ++minute) {
-    if (minutes[minute].empty()) continue;
-    if (first < 0) first = minute;
-    last = minute;
-    farthest = std::max(farthest, minutes[minute].farthest);
-  }
-  if (first < 0) return open_svg(title) + "</svg>";
-
-  int first_hour = first / 60;
-  int last_hour = last / 60 + 1;
-  double span = (last_hour - first_hour) * 60.0;
-  double metres = farthest / 100.0;
+std::string distance_chart(std::string_view title, const std::vector<MinuteRange>& minutes,
+                           uint32_t farthest) {
+  double metres = std::max<uint32_t>(farthest, 1) / 100.0;
   double step = nice_step(metres, y_ticks);
   double top_value = step * std::max(1.0, std::ceil(metres / step));
   int decimals = step >= 1 ? 0 : step >= 0.1 ? 1 : 2;
 
   std::string svg = open_svg(title) + value_axis(top_value, step, decimals);
-  int label_every = last_hour - first_hour <= 8 ? 1 : last_hour - first_hour <= 16 ? 2 : 3;
-  for (int hour = first_hour; hour <= last_hour; hour += label_every) {
-    svg += x_label(left + plot_width * (hour - first_hour) * 60 / span, hour_label(hour % 24));
+  double span = minutes_per_day;
+  for (int hour = 0; hour <= 24; hour += 3) {
+    svg += x_label(left + plot_width * hour * 60 / span, hour_label(hour));
   }
   auto y_of = [&](uint32_t centimetres) {
-    return top + plot_height * (1 - centimetres / 100.0 / top_value);
+    return top + plot_height * (1 - std::min(centimetres / 100.0, top_value) / top_value);
   };
-  double stroke = std::max(2.5, plot_width / span);
-  svg += "<path class=\"range\" stroke-width=\"" + number(stroke) + "\" d=\"";
-  for (int minute = first; minute <= last; ++minute) {
+  std::string path;
+  for (int minute = 0; minute < static_cast<int>(minutes.size()); ++minute) {
     const MinuteRange& range = minutes[minute];
-    if (range.empty()) continue;
-    double x = left + plot_width * (minute - first_hour * 60 + 0.5) / span;
+    if (range.empty()) {
+      continue;
+    }
+    double x = left + plot_width * (minute + 0.5) / span;
     // Never flat, so a minute with a single distance still shows.
     double y_near = y_of(range.nearest) + shortest_stroke / 2;
     double y_far = std::min(y_of(range.farthest), y_near - shortest_stroke);
-    svg += 'M' + number(x) + ' ' + number(y_near) + 'V' + number(y_far);
+    path += 'M' + number(x) + ' ' + number(y_near) + 'V' + number(y_far);
   }
-  return svg + "\"/></svg>";
+  if (!path.empty()) {
+    svg += "<path class=\"range\" stroke-width=\"" + number(std::max(2.5, plot_width / span)) +
+           "\" d=\"" + path + "\"/>";
+  }
+  return svg + "</svg>";
 }
 
 }  // namespace kestrel::report

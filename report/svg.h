@@ -20,9 +20,10 @@ struct Bar {
 // A bar chart of counts with a labelled count axis.
 std::string bar_chart(std::string_view title, const std::vector<Bar>& bars);
 
-// Distance over the day: per minute, a stroke from the nearest to the farthest distance,
-// over the hours that have detections.
-std::string distance_chart(std::string_view title, const std::vector<MinuteRange>& minutes);
+// Distance over the day: per minute, a stroke from the nearest to the farthest distance, on
+// one axis for every day: 00:00 to 24:00 across, 0 to farthest (centimetres) up.
+std::string distance_chart(std::string_view title, const std::vector<MinuteRange>& minutes,
+                           uint32_t farthest);
 
 // A step of 1, 2 or 5 times a power of ten that divides span into about ticks steps.
 double nice_step(double span, int ticks);

@@ -44,8 +44,11 @@ def day_text(day, rows_per_day, last_seen, rng):
     for index, (hour, ending) in enumerate(RUN_STARTS):
         parts.append(header(last_seen, "%02d-00-05" % hour))
         end_hour = RUN_STARTS[index + 1][0] if index + 1 < len(RUN_STARTS) else 24
-        seconds = sorted(rng.randrange(hour * 3600 + 60, end_hour * 3600 - BURST_SECONDS - 60)
-                         for _ in range(bursts // len(RUN_STARTS)))
+        # Bursts in distinct 30-second slots, a minute clear of the run's start and the next
+        # one: the rows of a run go forward in time, as a right clock writes them.
+        slots = (end_hour - hour) * 3600 // BURST_SECONDS - 4
+        seconds = [hour * 3600 + 60 + slot * BURST_SECONDS
+                   for slot in sorted(rng.sample(range(slots), bursts // len(RUN_STARTS)))]
         for second in seconds:
             rows, last_seen = burst(date, second, rng)
             parts.extend(rows)

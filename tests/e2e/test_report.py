@@ -7,7 +7,6 @@ import shutil
 import signal
 import struct
 import subprocess
-import tempfile
 import zlib
 from pathlib import Path
 
@@ -29,13 +28,6 @@ def report_tool():
     return path
 
 
-@pytest.fixture
-def folder():
-    path = Path(tempfile.mkdtemp(prefix="kestrel-report-e2e-"))
-    yield path
-    shutil.rmtree(path, ignore_errors=True)
-
-
 def two_runs_and_an_export(box):
     """Run 1: two detections, a stick, one more detection after the restart command.
     Run 2: one detection and an export to a second stick. Returns that stick's files."""
@@ -47,7 +39,7 @@ def two_runs_and_an_export(box):
     box.restart()
     send_frames(box, 175)
     box.insert_stick("SECOND")
-    end_run(box, times=2)  # the sudo log holds run 1's restart too
+    end_run(box, times=2)  # the sudo log holds the first run's restart too
     return box.stick_files("SECOND")
 
 
@@ -96,11 +88,11 @@ def test_report_of_an_exported_stick_matches_the_runs(sandbox, report_tool, fold
     runs = read_csv(folder / "out" / "runs.csv")
     assert runs == [
         ["date", "start_time", "last_seen_before", "stop_text", "serial_number", "rows",
-         "stopped", "file", "line"],
+         "stopped", "file", "line", "clock"],
         ["-".join(reversed(day)), ":".join(g.decode() for g in starts[0]), " ", last_seen["2.00"],
-         "SN-0042", "3", "yes", name, "1"],
+         "SN-0042", "3", "yes", name, "1", "ok"],
         ["-".join(reversed(day)), ":".join(g.decode() for g in starts[1]), last_seen["1.50"],
-         last_seen["1.75"], "SN-0042", "1", "yes", name, str(int(detections[3][3]) + 1)],
+         last_seen["1.75"], "SN-0042", "1", "yes", name, str(int(detections[3][3]) + 1), "ok"],
     ]
     assert b"lines skipped         0" in result.stdout
     assert b"closest distance      1.25 m at " in result.stdout

@@ -27,6 +27,7 @@ PACKAGE_FILES = {
     "/etc/sudoers.d/kestrel": 0o440,
     "/usr/share/man/man1/kestrel.1.gz": 0o644,
     "/usr/share/man/man1/kestrel-report.1.gz": 0o644,
+    "/usr/share/kestrel/kestrel-report.html": 0o644,
     "/usr/share/doc/kestrel/changelog.gz": 0o644,
     "/usr/share/doc/kestrel/copyright": 0o644,
 }

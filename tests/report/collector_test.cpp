@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/report/helpers.h"
+
 namespace kestrel::report {
 namespace {
 
-// A collector whose detections.csv goes to /dev/null and whose messages go to a string.
+// A collector whose detections.csv and messages go to strings.
 class CollectorTest : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -25,14 +27,15 @@ class CollectorTest : public ::testing::Test {
   char* buffer_ = nullptr;
   size_t size_ = 0;
   std::FILE* messages_ = open_memstream(&buffer_, &size_);
-  DetectionsCsv detections_{"/dev/null"};
+  StringSink csv_;
+  DetectionsCsv detections_{csv_};
   Summary summary_;
-  Collector collector_{detections_, summary_, messages_, 2};
+  Collector collector_{detections_, summary_, messages_, ClockLimits{{2026, 6, 1}, 1796731200}, 2};
   Row row_{{2027, 1, 1}, {7, 0, 1}, 100};
 };
 
 TEST_F(CollectorTest, RowsCountTowardsTheRunOfTheirFile) {
-  collector_.begin_file("a/Non-Tag-01-01-2027.txt", "2027-01-01");
+  collector_.begin_file("a/Non-Tag-01-01-2027.txt", Date{2027, 1, 1});
   collector_.row(row_, 1);  // before any header: a detection of no run
   collector_.header(Header{" ", "07-00-00", "S", 2});
   collector_.row(row_, 7);
@@ -40,7 +43,7 @@ TEST_F(CollectorTest, RowsCountTowardsTheRunOfTheirFile) {
   collector_.row(row_, 9);  // after the stop line, before the restart: still this run
   collector_.stop(" ", 10);
   collector_.end_file();
-  collector_.begin_file("b/Non-Tag-02-01-2027.txt", "2027-01-02");
+  collector_.begin_file("b/Non-Tag-02-01-2027.txt", Date{2027, 1, 2});
   collector_.row(row_, 1);
   collector_.header(Header{"07-00-01", "08-00-00", "S", 2});
   collector_.end_file();
@@ -57,11 +60,11 @@ TEST_F(CollectorTest, RowsCountTowardsTheRunOfTheirFile) {
 }
 
 TEST_F(CollectorTest, PrintsSkippedLinesUpToALimitPerFile) {
-  collector_.begin_file("a.txt", "");
+  collector_.begin_file("a.txt", std::nullopt);
   collector_.stop("x", 3);
   for (uint64_t line = 4; line < 8; ++line) collector_.problem(line, "not a tagsheet record");
   collector_.end_file();
-  collector_.begin_file("b.txt", "");
+  collector_.begin_file("b.txt", std::nullopt);
   collector_.problem(1, "header cut short");
   collector_.file_failed("cannot read: Input/output error");
   collector_.end_file();

@@ -1,22 +1,14 @@
 #include "report/csv.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include "tests/support/temp_dir.h"
+#include "report/output_file.h"
+#include "tests/report/helpers.h"
 
 namespace kestrel::report {
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 TEST(Csv, QuotesOnlyFieldsThatNeedIt) {
   EXPECT_EQ(csv_field("08-10-13"), "08-10-13");
@@ -29,31 +21,32 @@ TEST(Csv, QuotesOnlyFieldsThatNeedIt) {
   EXPECT_EQ(csv_field("cr\r"), "\"cr\r\"");
 }
 
-class CsvFiles : public ::testing::Test {
- protected:
-  kestrel::testing::TempDir folder_;
-};
-
-TEST_F(CsvFiles, RunsHoldTheirTextsAsWrittenExceptTheSerialsLineEnd) {
-  Header clean{" ", "08-00-05", "SN-0042\r\n", 1};
-  Header cut{"08-10-13", "8-30", "A,B", 11};
-  write_runs_csv(folder_ / "out.csv",
-                 {RunRecord{"2026-12-07", "07-12-2026/Non-Tag-07-12-2026.txt", clean, "", 2},
-                  RunRecord{"", "x/Non-Tag-x.txt", cut, std::nullopt, 0}});
-  EXPECT_EQ(slurp(folder_ / "out.csv"),
-            "date,start_time,last_seen_before,stop_text,serial_number,rows,stopped,file,line\n"
-            "2026-12-07,08:00:05,\" \",,SN-0042,2,yes,07-12-2026/Non-Tag-07-12-2026.txt,1\n"
-            ",8-30,08-10-13,,\"A,B\",0,no,x/Non-Tag-x.txt,11\n");
+TEST(Csv, RunsHoldTheirTextsAsWrittenExceptTheSerialsLineEnd) {
+  const ClockLimits limits{{2026, 6, 1}, 1796731200};
+  RunRecord clean = run_record("2026-12-07", "07-12-2026/Non-Tag-07-12-2026.txt",
+                               {" ", "08-00-05", "SN-0042\r\n", 1}, "", 2);
+  RunRecord cut =
+      run_record("", "x/Non-Tag-x.txt", {"08-10-13", "8-30", "A,B", 11}, std::nullopt, 0);
+  cut.clock.rows_back = 2;
+  cut.clock.in_the_future = true;
+  StringSink out;
+  write_runs_csv(out, {clean, cut}, limits);
+  EXPECT_EQ(
+      out.text,
+      "date,start_time,last_seen_before,stop_text,serial_number,rows,stopped,file,line,clock\n"
+      "2026-12-07,08:00:05,\" \",,SN-0042,2,yes,07-12-2026/Non-Tag-07-12-2026.txt,1,ok\n"
+      ",8-30,08-10-13,,\"A,B\",0,no,x/Non-Tag-x.txt,11,"
+      "2 rows earlier than the row before; dates after the export (in the future)\n");
 }
 
-TEST_F(CsvFiles, DetectionsCarryTheirFileAndLine) {
-  DetectionsCsv detections(folder_ / "out.csv");
+TEST(Csv, DetectionsCarryTheirFileAndLine) {
+  StringSink out;
+  DetectionsCsv detections(out);
   detections.set_file("a b/Non-Tag-01-01-2027.txt");
   detections.add(Row{{2027, 1, 1}, {7, 0, 1}, 5}, 6);
   detections.set_file("c,d/Non-Tag-02-01-2027.txt");
   detections.add(Row{{2027, 1, 2}, {23, 59, 59}, 65535}, 12345678901);
-  detections.close();
-  EXPECT_EQ(slurp(folder_ / "out.csv"),
+  EXPECT_EQ(out.text,
             "time,distance,file,line\n"
             "2027-01-01T07:00:01,0.05,a b/Non-Tag-01-01-2027.txt,6\n"
             "2027-01-02T23:59:59,655.35,\"c,d/Non-Tag-02-01-2027.txt\",12345678901\n");

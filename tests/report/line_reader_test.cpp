@@ -60,6 +60,37 @@ TEST_F(LineReaderTest, CutsOverlongLinesAndKeepsCountingAfterThem) {
   }
 }
 
+// The page hands a file over in slices of any size: every split gives the same lines.
+TEST(LineSplitter, LinesAreTheSameWhereverTheTextIsCut) {
+  std::string text = "Equipment Stop Time: \n\n\nrow one\n\nEquipment Stop Time:end";
+  auto lines = [](const std::vector<std::string_view>& pieces) {
+    LineSplitter splitter;
+    std::vector<std::string> found;
+    Line line;
+    for (std::string_view piece : pieces) {
+      splitter.add(piece);
+      while (splitter.next(line)) {
+        found.push_back(std::string(line.text) + (line.ended ? "|ended" : "|open"));
+      }
+    }
+    while (splitter.finish(line)) {
+      found.push_back(std::string(line.text) + (line.ended ? "|ended" : "|open"));
+    }
+    return found;
+  };
+  std::vector<std::string> whole = lines({text});
+  EXPECT_EQ(whole.size(), 6u);
+  EXPECT_EQ(whole.back(), "Equipment Stop Time:end|open");
+  std::string_view view(text);
+  for (size_t cut = 0; cut <= text.size(); ++cut) {
+    for (size_t second = cut; second <= text.size(); second += 7) {
+      EXPECT_EQ(lines({view.substr(0, cut), view.substr(cut, second - cut), view.substr(second)}),
+                whole)
+          << "cut at " << cut << " and " << second;
+    }
+  }
+}
+
 TEST_F(LineReaderTest, AMissingFileThrows) {
   EXPECT_THROW(LineReader(path_ + ".missing"), std::system_error);
 }

@@ -2,7 +2,6 @@
 /var/log/kestrel with the run's journal lines, bounded in size. It runs in a
 bubblewrap sandbox with its own /var/log and a fake journalctl first on PATH."""
 import subprocess
-import tempfile
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -49,47 +48,39 @@ def log(folder, name="runs.log"):
     return (folder / "kestrel" / name).read_text()
 
 
-def test_a_failed_run_is_noted_with_its_journal_lines():
-    with tempfile.TemporaryDirectory() as folder:
-        folder = Path(folder)
-        calls = run_hook(folder, FAILED)
-        first, *rest = log(folder).splitlines()
-        assert first.endswith(" run ended: exit-code (exited 1)")
-        assert rest == [
-            "    2026-06-01T08:00:01+0000 host kestrel[42]: Traceback (most recent call last):",
-            "    2026-06-01T08:00:01+0000 host kestrel[42]: FileNotFoundError: "
-            "/home/pi/Configuration/Serial.txt"]
-        assert calls == ["--sync", "--quiet --no-pager --output=short-iso --lines=30 "
-                         "_SYSTEMD_INVOCATION_ID=%s + INVOCATION_ID=%s" % (INVOCATION, INVOCATION)]
+def test_a_failed_run_is_noted_with_its_journal_lines(folder):
+    calls = run_hook(folder, FAILED)
+    first, *rest = log(folder).splitlines()
+    assert first.endswith(" run ended: exit-code (exited 1)")
+    assert rest == [
+        "    2026-06-01T08:00:01+0000 host kestrel[42]: Traceback (most recent call last):",
+        "    2026-06-01T08:00:01+0000 host kestrel[42]: FileNotFoundError: "
+        "/home/pi/Configuration/Serial.txt"]
+    assert calls == ["--sync", "--quiet --no-pager --output=short-iso --lines=30 "
+                     "_SYSTEMD_INVOCATION_ID=%s + INVOCATION_ID=%s" % (INVOCATION, INVOCATION)]
 
 
-def test_records_follow_each_other_and_a_stop_by_the_restart_reads_as_such():
-    with tempfile.TemporaryDirectory() as folder:
-        folder = Path(folder)
-        run_hook(folder, FAILED)
-        run_hook(folder, {**FAILED, "SERVICE_RESULT": "success", "EXIT_CODE": "killed",
-                          "EXIT_STATUS": "TERM"})
-        heads = [line for line in log(folder).splitlines() if not line.startswith("    ")]
-        assert [head.split(" run ended: ")[1] for head in heads] == [
-            "exit-code (exited 1)", "success (killed TERM)"]
+def test_records_follow_each_other_and_a_stop_by_the_restart_reads_as_such(folder):
+    run_hook(folder, FAILED)
+    run_hook(folder, {**FAILED, "SERVICE_RESULT": "success", "EXIT_CODE": "killed",
+                      "EXIT_STATUS": "TERM"})
+    heads = [line for line in log(folder).splitlines() if not line.startswith("    ")]
+    assert [head.split(" run ended: ")[1] for head in heads] == [
+        "exit-code (exited 1)", "success (killed TERM)"]
 
 
-def test_without_an_invocation_only_the_result_is_noted():
-    with tempfile.TemporaryDirectory() as folder:
-        folder = Path(folder)
-        assert run_hook(folder, {"SERVICE_RESULT": "exit-code"}) == []
-        assert log(folder).endswith(" run ended: exit-code (none none)\n")
+def test_without_an_invocation_only_the_result_is_noted(folder):
+    assert run_hook(folder, {"SERVICE_RESULT": "exit-code"}) == []
+    assert log(folder).endswith(" run ended: exit-code (none none)\n")
 
 
-def test_the_log_is_bounded_by_keeping_one_older_part():
-    with tempfile.TemporaryDirectory() as folder:
-        folder = Path(folder)
-        full = "x" * 65535 + "\n"
-        run_hook(folder, FAILED, {"runs.log": full, "runs.0.log": "oldest\n"})
-        assert log(folder, "runs.0.log") == full
-        assert log(folder).count(" run ended: ") == 1
-        run_hook(folder, FAILED, {})
-        assert log(folder).count(" run ended: ") == 2
-        assert log(folder, "runs.0.log") == full
-        sizes = sum(path.stat().st_size for path in (folder / "kestrel").iterdir())
-        assert sizes < 140_000
+def test_the_log_is_bounded_by_keeping_one_older_part(folder):
+    full = "x" * 65535 + "\n"
+    run_hook(folder, FAILED, {"runs.log": full, "runs.0.log": "oldest\n"})
+    assert log(folder, "runs.0.log") == full
+    assert log(folder).count(" run ended: ") == 1
+    run_hook(folder, FAILED, {})
+    assert log(folder).count(" run ended: ") == 2
+    assert log(folder, "runs.0.log") == full
+    sizes = sum(path.stat().st_size for path in (folder / "kestrel").iterdir())
+    assert sizes < 140_000

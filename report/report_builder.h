@@ -1,0 +1,51 @@
+// One report of a folder of tagsheets, built the same way by the command and by the page:
+// the tagsheets go in one at a time in the order of order_tagsheets(), line by line;
+// detections.csv is written as the rows come, runs.csv and the page at the end.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/clock_check.h"
+#include "report/collector.h"
+#include "report/csv.h"
+#include "report/facts.h"
+#include "report/line_splitter.h"
+#include "report/parser.h"
+#include "report/summary.h"
+#include "report/text_sink.h"
+
+namespace kestrel::report {
+
+class ReportBuilder {
+ public:
+  // Skipped lines are reported on problems.
+  ReportBuilder(TextSink& detections_csv, std::FILE* problems, const ClockLimits& limits);
+
+  // relative: the tagsheet's path below the folder read; date: the date its name holds.
+  void begin_file(std::string relative, std::optional<Date> date);
+  void line(const Line& line);
+  // The tagsheet could not be read to its end; what was read counts.
+  void file_failed(std::string_view what);
+  void end_file();
+
+  uint64_t detections() const { return summary_.detections(); }
+  // Writes runs.csv and the page (folder: how the folder read is named on it) and returns
+  // the totals that head the page.
+  std::vector<Fact> finish(const std::string& folder, TextSink& runs_csv, TextSink& page);
+
+ private:
+  ClockLimits limits_;
+  DetectionsCsv detections_;
+  Summary summary_;
+  Collector collector_;
+  std::optional<TagsheetParser> parser_;
+  bool file_failed_ = false;
+  uint64_t tagsheets_ = 0;
+};
+
+}  // namespace kestrel::report

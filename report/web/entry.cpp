@@ -1,0 +1,163 @@
+// The report's entry points for the page, kestrel-report.html. The page names the files it
+// was given, reads the tagsheets among them in the order asked, slice by slice, and gets
+// runs.csv, detections.csv and the report page back through write_output as they are
+// written: the same report the command writes, from the same code.
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/clock_check.h"
+#include "report/line_splitter.h"
+#include "report/report_builder.h"
+#include "report/tagsheet_names.h"
+#include "report/text_sink.h"
+
+// Hands the page the next piece of an output: 0 runs.csv, 1 detections.csv, 2 report.html.
+extern "C" __attribute__((import_module("env"), import_name("write_output"))) void write_output(
+    uint32_t stream, const char* text, size_t size);
+
+namespace kestrel::report {
+namespace {
+
+constexpr size_t piece_size = 1 << 20;
+
+class PageOutput : public TextSink {
+ public:
+  explicit PageOutput(uint32_t stream) : stream_(stream) { buffer_.reserve(piece_size); }
+
+  void write(std::string_view text) override {
+    if (buffer_.size() + text.size() > piece_size) {
+      flush();
+    }
+    if (text.size() >= piece_size) {
+      write_output(stream_, text.data(), text.size());
+    } else {
+      buffer_.append(text);
+    }
+  }
+
+  void flush() {
+    if (!buffer_.empty()) {
+      write_output(stream_, buffer_.data(), buffer_.size());
+    }
+    buffer_.clear();
+  }
+
+ private:
+  uint32_t stream_;
+  std::string buffer_;
+};
+
+struct PageReport {
+  std::vector<char> input;  // what the page hands over: names, then slices of tagsheets
+  std::vector<TagsheetFile> files;
+  std::vector<uint32_t> page_indexes;  // the page's number for each of files
+  std::vector<size_t> order;
+  std::string folder;
+  PageOutput runs_csv{0};
+  PageOutput detections_csv{1};
+  PageOutput page{2};
+  std::optional<ReportBuilder> report;
+  LineSplitter lines;
+  bool file_failed = false;
+};
+
+PageReport& state() {
+  static PageReport report;
+  return report;
+}
+
+std::string_view input(size_t size) { return std::string_view(state().input.data(), size); }
+
+}  // namespace
+}  // namespace kestrel::report
+
+using kestrel::report::state;
+
+// The buffer the page writes names and slices into; its address.
+extern "C" __attribute__((export_name("input_buffer"))) char* input_buffer(size_t size) {
+  state().input.resize(size);
+  return state().input.data();
+}
+
+// A file the page was given, its path relative to the folder in the input buffer; true when
+// it is a tagsheet, which the report then reads.
+extern "C" __attribute__((export_name("add_file"))) bool add_file(uint32_t page_index,
+                                                                  size_t path_size) {
+  using namespace kestrel::report;
+  std::string path(input(path_size));
+  std::string_view name = path;
+  name.remove_prefix(name.rfind('/') == std::string_view::npos ? 0 : name.rfind('/') + 1);
+  if (!is_tagsheet_name(name)) {
+    return false;
+  }
+  state().files.push_back(TagsheetFile{path, path, date_in_name(name), 0});
+  state().page_indexes.push_back(page_index);
+  return true;
+}
+
+// Puts the tagsheets in reading order; their number.
+extern "C" __attribute__((export_name("order_files"))) size_t order_files() {
+  state().order = kestrel::report::reading_order(state().files);
+  return state().order.size();
+}
+
+// The page's number of the tagsheet read at position.
+extern "C" __attribute__((export_name("file_at"))) uint32_t file_at(size_t position) {
+  return state().page_indexes[state().order[position]];
+}
+
+// Starts the report of the folder named in the input buffer, made at now (seconds since
+// 1970 UTC, the computer's clock).
+extern "C" __attribute__((export_name("begin"))) void begin(size_t folder_size, double now) {
+  using namespace kestrel::report;
+  state().folder = std::string(input(folder_size));
+  state().report.emplace(state().detections_csv, stderr,
+                         ClockLimits{first_release_date(), static_cast<int64_t>(now)});
+}
+
+extern "C" __attribute__((export_name("begin_file"))) void begin_file(size_t position) {
+  const kestrel::report::TagsheetFile& file = state().files[state().order[position]];
+  state().report->begin_file(file.relative, file.date);
+  state().lines = kestrel::report::LineSplitter();
+  state().file_failed = false;
+}
+
+// The next slice of the tagsheet, in the input buffer.
+extern "C" __attribute__((export_name("feed"))) void feed(size_t size) {
+  kestrel::report::Line line;
+  state().lines.add(kestrel::report::input(size));
+  while (state().lines.next(line)) {
+    state().report->line(line);
+  }
+}
+
+// The tagsheet could not be read to its end; why is in the input buffer.
+extern "C" __attribute__((export_name("file_failed"))) void file_failed(size_t what_size) {
+  state().file_failed = true;
+  state().report->file_failed(kestrel::report::input(what_size));
+}
+
+extern "C" __attribute__((export_name("end_file"))) void end_file() {
+  kestrel::report::Line line;
+  // A file read only in part ends where reading stopped, as the command's does.
+  if (!state().file_failed && state().lines.finish(line)) {
+    state().report->line(line);
+  }
+  state().report->end_file();
+}
+
+extern "C" __attribute__((export_name("detections"))) double detections() {
+  return static_cast<double>(state().report->detections());
+}
+
+// Writes runs.csv and the report page and hands over what is left of every output.
+extern "C" __attribute__((export_name("finish"))) void finish() {
+  state().report->finish(state().folder, state().runs_csv, state().page);
+  state().detections_csv.flush();
+  state().runs_csv.flush();
+  state().page.flush();
+}

@@ -1,0 +1,115 @@
+"""Runs a command as root in a user and mount namespace of its own in which
+armhf programs run through qemu-arm-static.
+
+The kernel gives every user namespace its own binfmt_misc (Linux 6.7 and
+later), so registering qemu-arm there leaves the machine's own registrations
+as they are, and nothing is left behind when the command ends. util-linux's
+unshare maps only root, or asks /etc/subuid for more, while building a root
+file system needs every user id, so the identity map is written here. On an
+older kernel, machine_wide() registers qemu-arm for the machine instead, and
+leaves binfmt_misc as it found it afterwards.
+"""
+import contextlib
+import ctypes
+import os
+import re
+import subprocess
+import sys
+
+CLONE_NEWNS = 0x00020000
+CLONE_NEWUSER = 0x10000000
+MS_REC = 0x4000
+MS_PRIVATE = 1 << 18
+ARM_RULE = "/usr/lib/binfmt.d/qemu-arm.conf"
+EMULATOR = "/usr/bin/qemu-arm-static"
+BINFMT = "/proc/sys/fs/binfmt_misc"
+
+libc = ctypes.CDLL(None, use_errno=True)
+
+
+def check(result, what):
+    if result != 0:
+        error = ctypes.get_errno()
+        raise OSError(error, "%s: %s" % (what, os.strerror(error)))
+
+
+def arm_rule():
+    """The qemu-arm rule with the emulator opened once at registration (F), so
+    it runs inside a chroot too."""
+    with open(ARM_RULE) as rule:
+        fields = rule.read().strip().split(":")
+    fields[-2] = EMULATOR
+    fields[-1] = "F"
+    return ":".join(fields)
+
+
+def enter_private_armhf_namespace():
+    """Moves this process into a new user and mount namespace that maps every
+    id to itself, with a binfmt_misc of its own that runs armhf programs."""
+    ready_r, ready_w = os.pipe()
+    mapped_r, mapped_w = os.pipe()
+    child = os.fork()
+    if child == 0:  # the helper writes the id maps of its parent's namespace
+        os.close(ready_w)
+        os.close(mapped_r)
+        parent = os.getppid()
+        if os.read(ready_r, 1) == b"u":
+            for name in ("uid_map", "gid_map"):
+                with open("/proc/%d/%s" % (parent, name), "w") as ids:
+                    ids.write("0 0 4294967295\n")
+            os.write(mapped_w, b"m")
+        os._exit(0)
+    os.close(ready_r)
+    os.close(mapped_w)
+    try:
+        check(libc.unshare(CLONE_NEWUSER | CLONE_NEWNS), "unshare")
+        os.write(ready_w, b"u")
+    finally:
+        os.close(ready_w)
+    ok = os.read(mapped_r, 1) == b"m"
+    os.waitpid(child, 0)
+    if not ok:
+        raise OSError("could not map the user ids of the new namespace")
+    check(libc.mount(b"none", b"/", None, MS_REC | MS_PRIVATE, None), "mount --make-rprivate /")
+    check(libc.mount(b"binfmt_misc", BINFMT.encode(), b"binfmt_misc", 0, None),
+          "mount binfmt_misc")
+    with open(BINFMT + "/register", "w") as register:
+        register.write(arm_rule())
+
+
+def sandboxed_binfmt():
+    """Whether this kernel gives each user namespace a binfmt_misc of its own."""
+    major, minor = re.match(r"(\d+)\.(\d+)", os.uname().release).groups()
+    return (int(major), int(minor)) >= (6, 7)
+
+
+@contextlib.contextmanager
+def machine_wide():
+    """qemu-arm registered in the machine's binfmt_misc while the block runs,
+    unless it is there already; what was mounted or registered here is undone."""
+    mounted_here = not os.path.ismount(BINFMT)
+    if mounted_here:
+        subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", BINFMT], check=True)
+    registered_here = not os.path.exists(BINFMT + "/qemu-arm")
+    try:
+        if registered_here:
+            with open(BINFMT + "/register", "w") as register:
+                register.write(arm_rule())
+        yield
+    finally:
+        if registered_here and os.path.exists(BINFMT + "/qemu-arm"):
+            with open(BINFMT + "/qemu-arm", "w") as rule:
+                rule.write("-1")
+        if mounted_here:
+            subprocess.run(["umount", BINFMT], check=True)
+
+
+def main(argv):
+    if len(argv) < 2:
+        sys.exit("usage: armhf_ns.py COMMAND [ARG...]")
+    enter_private_armhf_namespace()
+    os.execvp(argv[1], argv[1:])
+
+
+if __name__ == "__main__":
+    main(sys.argv)

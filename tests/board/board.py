@@ -1,0 +1,109 @@
+"""What a person reads off and does to the running board, on top of the
+machine: services, tagsheets, the buzzer's line, frames on the radar."""
+import time
+
+import machine
+import radar_sim
+import records
+
+BUZZER_LINE = "GPIO18"
+SIM_VALUE = "/sys/devices/platform/gpio-sim.*/gpiochip*/sim_gpio18/value"
+TRACE = "/sys/kernel/tracing/trace"
+ROW_GREP = r"^[0-9]\{2\}-[0-9]\{2\}-[0-9]\{4\}    [0-9]\{2\}-[0-9]\{2\}-[0-9]\{2\}        [0-9]*\.[0-9][0-9]$"
+
+
+class Board:
+    def __init__(self, qemu):
+        self.qemu = qemu
+
+    @property
+    def shell(self):
+        return self.qemu.shell
+
+    def sh(self, command, timeout=60):
+        return self.shell.out(command, timeout)
+
+    # --- the service -----------------------------------------------------
+    def service(self):
+        """systemd's view of kestrel.service: its state, main process and restarts."""
+        text = self.sh("systemctl show kestrel.service -p ActiveState -p SubState -p MainPID "
+                       "-p NRestarts -p User")
+        state = dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+        pid = state.get("MainPID", "0")
+        state["ProcessUser"] = (self.sh("ps -o user= -p %s || true" % pid).strip()
+                                if pid != "0" else "")
+        return state
+
+    def journal(self, lines=12):
+        """The service's last lines in the journal, for messages of failed checks."""
+        return self.shell.run("journalctl -u kestrel -n %d --no-pager -o cat" % lines,
+                              check=False)[1]
+
+    def wait_service_active(self, timeout=120):
+        return machine.wait_until(lambda: self.service()["SubState"] == "running", timeout,
+                                  "kestrel.service running", interval=1)
+
+    # --- files -----------------------------------------------------------
+    def tagsheets(self):
+        """{path: bytes} of every tagsheet on the board."""
+        listing = self.sh("find %s -type f -name '*.txt' | sort" % records.TAGSHEETS)
+        return {path: self.shell.read_file(path) for path in listing.split()}
+
+    def last_seen(self):
+        return self.shell.read_file(records.LAST_SEEN)
+
+    def serial_number(self):
+        return self.shell.read_file("/home/pi/Configuration/Serial.txt")
+
+    def clock(self):
+        """The board's local time as (date, time) texts of the tagsheet."""
+        date, time_text = self.sh("date +'%d-%m-%Y %H-%M-%S'").split()
+        return date.encode(), time_text.encode()
+
+    def rows(self):
+        return sum(len(records.Parsed(content, self.serial_number()).rows)
+                   for content in self.tagsheets().values())
+
+    def wait_rows(self, count, timeout=120):
+        """Waits until the board's tagsheets hold count rows in all."""
+        path = records.TAGSHEETS
+
+        def enough():
+            found = int(self.sh("cat $(find %s -type f -name '*.txt') /dev/null | grep -c '%s' "
+                                "|| true" % (path, ROW_GREP)))
+            return found >= count and found
+        return machine.wait_until(enough, timeout, "%d rows in the tagsheets" % count, 0.5)
+
+    # --- the radar -------------------------------------------------------
+    def send_frames(self, counts, rate=20.0):
+        """Distance counts as radar frames, rate frames a second."""
+        for number, count in enumerate(counts):
+            if number and rate:
+                time.sleep(1.0 / rate)
+            self.qemu.radar.send(radar_sim.encode_frame(count))
+
+    # --- the buzzer ------------------------------------------------------
+    def buzzer_level(self):
+        """The level the kernel drives on GPIO18 while a program holds it."""
+        return int(self.sh("cat %s" % SIM_VALUE))
+
+    def wait_buzzer(self, level, timeout=20):
+        return machine.wait_until(lambda: self.buzzer_level() == level or None, timeout,
+                                  "the buzzer line at %d" % level, 0.3)
+
+    def buzzer_gpio(self):
+        """The kernel's global number of GPIO18, as its trace events name it."""
+        text = self.sh("grep -h '(%s ' /sys/kernel/debug/gpio" % BUZZER_LINE)
+        return int(text.split()[0].split("-")[1])
+
+    def last_traced_level(self):
+        """The last value the kernel set on GPIO18 (the trace records every
+        one): the level a Raspberry Pi's pin keeps once the line is released."""
+        gpio = self.buzzer_gpio()
+        line = self.sh("grep 'gpio_value: %d set' %s | tail -n 1" % (gpio, TRACE))
+        return int(line.split()[-1]) if line.strip() else None
+
+    # --- the disk --------------------------------------------------------
+    def sectors_written(self):
+        """512-byte sectors written to the board's disk since it booted."""
+        return int(self.sh("cat /sys/block/vda/stat").split()[6])

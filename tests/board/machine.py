@@ -1,0 +1,319 @@
+"""The emulated board: QEMU's armhf virt machine running the guest image, and
+the three ways the tests reach it, as a person would: the radar on the board's
+UART, QMP for the power and the USB port, and a root shell on the console for
+reading its state."""
+import base64
+import json
+import os
+import re
+import shlex
+import signal
+import socket
+import subprocess
+import threading
+import time
+import uuid
+
+MEMORY_MB = 512
+CPUS = 2
+KERNEL_ARGS = ("root=/dev/vda rw rootwait console=hvc0 quiet loglevel=3 fsck.repair=yes "
+               "systemd.show_status=false trace_event=gpio:gpio_value")
+PROMPT = re.compile(rb"root@raspberrypi:[^\n]*# ")
+
+
+class BoardError(Exception):
+    pass
+
+
+def wait_until(check, timeout, what, interval=0.2):
+    """Calls check() until it returns something true; that value is returned."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = check()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise BoardError("timed out after %.0f s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def connect_unix(path, timeout=30):
+    def attempt():
+        sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        try:
+            sock.connect(path)
+            return sock
+        except OSError:
+            sock.close()
+            return None
+    return wait_until(attempt, timeout, "QEMU's socket " + path, 0.05)
+
+
+class Reader:
+    """Collects everything a socket sends, in a thread, for waiting on."""
+
+    def __init__(self, sock):
+        self.sock = sock
+        self.data = b""
+        self.closed = False
+        self.changed = threading.Condition()
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        while True:
+            try:
+                chunk = self.sock.recv(65536)
+            except OSError:
+                chunk = b""
+            with self.changed:
+                if not chunk:
+                    self.closed = True
+                else:
+                    self.data += chunk
+                self.changed.notify_all()
+            if not chunk:
+                return
+
+    def wait_for(self, pattern, timeout, start=0):
+        """The first match of pattern in the data from offset start on."""
+        deadline = time.monotonic() + timeout
+        with self.changed:
+            while True:
+                match = pattern.search(self.data, start)
+                if match:
+                    return match
+                left = deadline - time.monotonic()
+                if left <= 0 or self.closed:
+                    raise BoardError("timed out waiting for %r; last output: %r"
+                                     % (pattern.pattern, self.data[-600:]))
+                self.changed.wait(left)
+
+    def close(self):
+        self.sock.close()
+
+
+class Qmp:
+    """QEMU's machine protocol: a command at a time, with the events kept.
+    (A few lines of JSON; Debian 12 packages no QMP client library.)"""
+
+    def __init__(self, path):
+        self.reader = Reader(connect_unix(path))
+        self.sock = self.reader.sock
+        self.offset = 0
+        self.events = []
+        self._next()  # the greeting
+        self.command("qmp_capabilities")
+
+    def _next(self, timeout=60):
+        match = self.reader.wait_for(re.compile(rb"[^\n]*\n"), timeout, self.offset)
+        self.offset = match.end()
+        return json.loads(match.group(0))
+
+    def command(self, name, timeout=120, **arguments):
+        self.sock.sendall(json.dumps({"execute": name, "arguments": arguments}).encode() + b"\n")
+        while True:
+            reply = self._next(timeout)
+            if "event" in reply:
+                self.events.append(reply)
+            elif "error" in reply:
+                raise BoardError("QMP %s: %s" % (name, reply["error"].get("desc")))
+            elif "return" in reply:
+                return reply["return"]
+
+    def hmp(self, line, timeout=300):
+        """A human monitor command (savevm has no QMP command in QEMU 7.2)."""
+        text = self.command("human-monitor-command", timeout=timeout, **{"command-line": line})
+        if text.strip():
+            raise BoardError("monitor: %s: %s" % (line, text.strip()))
+
+    def wait_event(self, name, timeout):
+        deadline = time.monotonic() + timeout
+        while True:
+            for number, event in enumerate(self.events):
+                if event["event"] == name:
+                    del self.events[: number + 1]
+                    return event
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise BoardError("no %s event within %.0f s" % (name, timeout))
+            try:
+                reply = self._next(left)
+            except BoardError:
+                continue
+            if "event" in reply:
+                self.events.append(reply)
+
+    def close(self):
+        self.reader.close()
+
+
+class Shell:
+    """The root shell that the console logs in by itself; output is read up to
+    a marker that only the shell's own expansion prints."""
+
+    def __init__(self, path):
+        self.reader = Reader(connect_unix(path))
+        self.offset = 0
+
+    def wait_login(self, timeout):
+        match = self.reader.wait_for(PROMPT, timeout, self.offset)
+        self.offset = match.end()
+        # Without line editing bash leaves the echo to the terminal, which is off.
+        self.run("set +o emacs +o vi; stty -echo -onlcr; PS1=; PS2=; dmesg -n 1; "
+                 "export SYSTEMD_PAGER= PAGER=cat TERM=dumb", timeout=30)
+
+    def run(self, command, timeout=60, check=True):
+        """Runs command; returns (status, output)."""
+        token = uuid.uuid4().hex
+        begin = "%s-begin" % token
+        line = "printf '%%s\\n' %s; { %s\n} </dev/null 2>&1; printf '\\n%%s-end %%d\\n' %s $?\n" % (
+            begin, command, token)
+        self.reader.sock.sendall(line.encode())
+        end = self.reader.wait_for(re.compile(token.encode() + rb"-end (\d+)\r?\n"), timeout,
+                                   self.offset)
+        start = self.reader.wait_for(re.compile(re.escape(begin.encode()) + rb"\r?\n"), 1,
+                                     self.offset)
+        self.offset = end.end()
+        output = self.reader.data[start.end(): end.start()].replace(b"\r", b"")
+        output = output[:-1] if output.endswith(b"\n") else output
+        status = int(end.group(1))
+        if check and status != 0:
+            raise BoardError("guest command failed (%d): %s\n%s"
+                             % (status, command, output.decode(errors="replace")))
+        return status, output.decode(errors="replace")
+
+    def out(self, command, timeout=60):
+        """The command's output without its last line end."""
+        return self.run(command, timeout)[1].rstrip("\n")
+
+    def read_file(self, path, timeout=60):
+        """The file's bytes, or None when it does not exist."""
+        status, text = self.run("base64 -w0 %s" % shlex.quote(path), timeout, check=False)
+        if status != 0:
+            if "No such file" in text:
+                return None
+            raise BoardError("cannot read %s: %s" % (path, text))
+        return base64.b64decode(text.strip())
+
+    def close(self):
+        self.reader.close()
+
+
+class Radar:
+    """The radar's end of the UART, held open for the whole run."""
+
+    def __init__(self, path):
+        self.sock = connect_unix(path)
+        self.sent = 0
+
+    def send(self, data):
+        self.sock.sendall(data)
+        self.sent += len(data)
+
+    def close(self):
+        self.sock.close()
+
+
+class Machine:
+    """One QEMU process on the overlay disk; start() boots it or restores a
+    snapshot, kill() cuts the power."""
+
+    def __init__(self, image, run_dir, disk):
+        self.image = image
+        self.dir = run_dir
+        self.disk = disk
+        self.process = None
+        self.qmp = self.shell = self.radar = None
+        self.boot_started = None
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def command_line(self, loadvm=None):
+        argv = ["qemu-system-arm", "-M", "virt,highmem=off", "-cpu", "cortex-a15",
+                "-smp", str(CPUS), "-m", str(MEMORY_MB), "-accel", "tcg,thread=multi",
+                "-nodefaults", "-no-user-config", "-display", "none", "-nic", "none",
+                "-kernel", os.path.join(self.image, "vmlinuz"),
+                "-initrd", os.path.join(self.image, "initrd.img"), "-append", KERNEL_ARGS,
+                # Every write QEMU completes is in the image file: the card keeps what it
+                # acknowledged, and a power cut loses what the guest held in memory.
+                "-drive", "if=none,id=root,format=qcow2,cache=writethrough,file=" + self.disk,
+                "-device", "virtio-blk-device,drive=root",
+                "-device", "virtio-rng-device",
+                "-chardev", "socket,id=radar,server=on,wait=off,path=" + self.path("radar.sock"),
+                "-serial", "chardev:radar",
+                "-chardev", "socket,id=console,server=on,wait=off,path=%s,logfile=%s,logappend=on"
+                % (self.path("console.sock"), self.path("console.log")),
+                "-device", "virtio-serial-device", "-device", "virtconsole,chardev=console",
+                "-device", "qemu-xhci,id=xhci",
+                "-qmp", "unix:%s,server=on,wait=off" % self.path("qmp.sock")]
+        if loadvm:
+            argv += ["-loadvm", loadvm]
+        return argv
+
+    def start(self, loadvm=None, shell=True):
+        for name in ("radar.sock", "console.sock", "qmp.sock"):
+            if os.path.exists(self.path(name)):
+                os.remove(self.path(name))
+        with open(self.path("qemu.log"), "ab") as log:
+            self.boot_started = time.monotonic()
+            self.process = subprocess.Popen(self.command_line(loadvm), stdin=subprocess.DEVNULL,
+                                            stdout=log, stderr=log)
+        self.qmp = Qmp(self.path("qmp.sock"))
+        self.radar = Radar(self.path("radar.sock"))
+        self.shell = Shell(self.path("console.sock")) if shell else None
+
+    def wait_booted(self, timeout=300):
+        """Seconds from power on (or reset) until the console's shell answers."""
+        self.shell.wait_login(timeout)
+        return time.monotonic() - self.boot_started
+
+    def wait_reset(self, timeout):
+        """Waits for the guest to restart itself, then for its shell."""
+        self.qmp.wait_event("RESET", timeout)
+        self.boot_started = time.monotonic()
+        return self.wait_booted()
+
+    def plug_stick(self, image, name="stick"):
+        self.qmp.command("blockdev-add", **{"node-name": name, "driver": "raw",
+                                            "file": {"driver": "file", "filename": image}})
+        self.qmp.command("device_add", driver="usb-storage", id=name, drive=name,
+                         bus="xhci.0", removable=True)
+
+    def pull_stick(self, name="stick"):
+        self.qmp.command("device_del", id=name)
+        self.qmp.wait_event("DEVICE_DELETED", 30)
+        self.qmp.command("blockdev-del", **{"node-name": name})
+
+    def _close_links(self):
+        for link in (self.qmp, self.shell, self.radar):
+            if link:
+                link.close()
+        self.qmp = self.shell = self.radar = None
+
+    def kill(self):
+        """Cuts the power: the guest's memory is gone, the disk keeps what QEMU wrote."""
+        if self.process and self.process.poll() is None:
+            self.process.send_signal(signal.SIGKILL)
+            self.process.wait()
+        self._close_links()
+        self.process = None
+
+    def quit(self):
+        if self.process and self.process.poll() is None:
+            try:
+                self.qmp.command("quit")
+                self.process.wait(30)
+            except (BoardError, OSError, subprocess.TimeoutExpired):
+                pass
+        self.kill()
+
+
+def new_overlay(base, path):
+    """A qcow2 disk whose reads come from the cached image and whose writes
+    stay in it; it holds the snapshots too."""
+    if os.path.exists(path):
+        os.remove(path)
+    subprocess.run(["qemu-img", "create", "-q", "-f", "qcow2", "-F", "raw", "-b", base, path],
+                   check=True)

@@ -1,0 +1,77 @@
+"""The tagsheet's records as the logger writes them, read back whole: a file is
+a sequence of headers, rows and stop lines, and anything else in it (a NUL
+byte, a record cut short) is damage."""
+import re
+
+TIME = rb"\d\d-\d\d-\d\d"
+DATE = rb"\d\d-\d\d-\d{4}"
+TITLE = b"\n    Date       Time     Distance of Object\n"
+TAGSHEETS = "/home/pi/Configuration/Tagsheets"
+LAST_SEEN = "/home/pi/Configuration/current_time.txt"
+
+
+def header_pattern(serial):
+    return re.compile(b"Equipment Stop Time:(?P<last>" + TIME + b"| |)\n\n\nEquipment Start Time:"
+                      + b"(?P<start>" + TIME + b")\nSerial No:" + re.escape(serial)
+                      + re.escape(TITLE))
+
+
+ROW = re.compile(b"(?P<date>" + DATE + b")    (?P<time>" + TIME + b")        (?P<distance>\\d+\\.\\d\\d)\n")
+STOP = re.compile(b"\nEquipment Stop Time:(?P<last>" + TIME + b"| )")
+
+
+def row(date, time_text, distance):
+    return date + b"    " + time_text + b"        " + distance + b"\n"
+
+
+def header(last_seen, start, serial):
+    return (b"Equipment Stop Time:" + last_seen + b"\n\n\nEquipment Start Time:" + start
+            + b"\nSerial No:" + serial + TITLE)
+
+
+class Parsed:
+    """The records of one tagsheet, and where its damage starts (None: none)."""
+
+    def __init__(self, content, serial):
+        self.records = []  # ("header" | "row" | "stop", match)
+        self.damage_at = None
+        self.nul_bytes = content.count(b"\0")
+        patterns = (("header", header_pattern(serial)), ("row", ROW), ("stop", STOP))
+        position = 0
+        while position < len(content):
+            for kind, pattern in patterns:
+                match = pattern.match(content, position)
+                if match:
+                    self.records.append((kind, match))
+                    position = match.end()
+                    break
+            else:
+                self.damage_at = position
+                return
+
+    def of(self, kind):
+        return [match for found, match in self.records if found == kind]
+
+    @property
+    def rows(self):
+        return self.of("row")
+
+    @property
+    def whole(self):
+        return self.damage_at is None and self.nul_bytes == 0
+
+    def describe_damage(self, content):
+        if self.whole:
+            return "whole"
+        where = self.damage_at if self.damage_at is not None else content.index(b"\0")
+        return "%d NUL bytes; unreadable from byte %d of %d: %r" % (
+            self.nul_bytes, where, len(content), content[where:where + 16])
+
+
+def last_seen_is_valid(content):
+    """An 8-character time of day, or the one space of a clean end."""
+    return content == b" " or re.fullmatch(TIME, content or b"") is not None
+
+
+def tagsheet_name(date):
+    return "%s/%s/Non-Tag-%s.txt" % (TAGSHEETS, date, date)

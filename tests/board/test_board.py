@@ -1,0 +1,309 @@
+"""The package on a booted board: installed with apt, started by systemd,
+driven through the UART, the GPIO line, a USB stick and a restart. One boot
+serves the tests in the order they stand here."""
+import os
+import re
+import subprocess
+import time
+
+import pytest
+
+import conftest
+import machine
+import records
+import sticks
+
+WINDOW_FRAMES = [250, 400, 57, 300, 299, 50, 51, 120, 3000, 0]  # window 0.5 to 3.0
+INSIDE = [b"2.50", b"0.57", b"2.99", b"0.51", b"1.20"]
+EXPORT_LABEL = "FIELDSTICK"
+SETTLE = 15  # seconds a service must stay up: longer than its 10-second restart delay
+
+
+def today_file(board):
+    return records.tagsheet_name(board.clock()[0].decode())
+
+
+def seconds_of(time_text):
+    hours, minutes, seconds = (int(part) for part in time_text.split(b"-"))
+    return hours * 3600 + minutes * 60 + seconds
+
+
+def between(time_text, first, last):
+    return seconds_of(first) <= seconds_of(time_text) <= seconds_of(last)
+
+
+@pytest.fixture(scope="module")
+def installed(board):
+    """The board with the package installed (the first test does it) and the
+    service running."""
+    status = board.sh("dpkg-query -W -f='${Status}' kestrel 2>/dev/null || true")
+    if status != "install ok installed":
+        pytest.fail("the package is not installed, so the board cannot be tested further")
+    board.wait_service_active()
+    return board
+
+
+@pytest.mark.scenario(1)
+class TestInstallAndBoot:
+    def test_apt_installs_the_package_from_a_usb_stick(self, board, settings, figures):
+        """apt install ./kestrel_VERSION_armhf.deb from a stick mounted by hand"""
+        name = os.path.basename(settings.deb)
+        stick = settings.path("package-stick.img")
+        sticks.make(stick, "KESTRELPKG", [settings.deb])
+        board.qemu.plug_stick(stick, "package")
+        board.sh("udevadm settle; until [ -e /dev/disk/by-label/KESTRELPKG ]; do sleep 0.2; done; "
+                 "mount -o ro /dev/disk/by-label/KESTRELPKG /mnt", timeout=60)
+        started = time.monotonic()
+        board.sh("(cd /mnt && apt install -y ./%s)" % name, timeout=900)
+        figures["install_seconds"] = round(time.monotonic() - started, 1)
+        board.sh("umount /mnt")
+        board.qemu.pull_stick("package")
+        version = subprocess.run(["dpkg-deb", "-f", settings.deb, "Version"], capture_output=True,
+                                 text=True, check=True).stdout.strip()
+        assert board.sh("dpkg-query -W -f='${Status} ${Version}' kestrel") == (
+            "install ok installed " + version)
+
+    def test_service_runs_as_pi_after_install(self, board):
+        """after apt install the service runs as pi and stays up"""
+        time.sleep(SETTLE)
+        state = board.service()
+        assert (state["SubState"], state["ProcessUser"], state["NRestarts"]) == (
+            "running", "pi", "0"), (state, board.journal())
+        assert board.tagsheets(), "no tagsheet was written"
+
+    def test_service_starts_by_itself_after_a_restart(self, installed, figures):
+        """after sudo reboot the service starts by itself as pi and stays up"""
+        board = installed
+        board.sh("sync")
+        figures["before_reboot"] = board.clock()[1].decode()
+        board.shell.reader.sock.sendall(b"sudo -u fieldtech sudo reboot\n")
+        conftest.record_boot("sudo reboot after the install", board.qemu.wait_reset(300))
+        figures["after_reboot"] = board.clock()[1].decode()
+        board.wait_service_active()
+        time.sleep(SETTLE)
+        state = board.service()
+        assert (state["SubState"], state["ProcessUser"], state["NRestarts"]) == (
+            "running", "pi", "0"), (state, board.journal())
+        status = board.shell.run("systemctl status kestrel --no-pager", check=False)[1]
+        assert "Active: active (running)" in status
+
+    def test_tagsheet_header_carries_last_seen_and_serial(self, installed, figures):
+        """the day's tagsheet has a header per start, with the last-seen text and the serial number"""
+        board = installed
+        cpu_serial = re.search(r"^Serial\s*:\s*(\S+)", board.sh("cat /proc/cpuinfo"), re.M)
+        serial = (cpu_serial.group(1) if cpu_serial else "unknown").encode() + b"\n"
+        assert board.serial_number() == serial
+        content = board.tagsheets()[today_file(board)]
+        parsed = records.Parsed(content, serial)
+        assert parsed.whole, parsed.describe_damage(content)
+        headers = parsed.of("header")
+        assert len(headers) >= 2 and not parsed.rows and not parsed.of("stop")
+        assert all(header.group("last") == b" " for header in headers)
+        assert between(headers[-1].group("start"), figures["before_reboot"].encode(),
+                       figures["after_reboot"].encode())
+
+
+@pytest.mark.scenario(2)
+class TestRadarToBuzzerAndTagsheet:
+    def test_rows_match_the_frames_inside_the_window(self, installed):
+        """frames through the UART: a row per distance inside the window, byte for byte"""
+        board = installed
+        path = today_file(board)
+        before = board.tagsheets()[path]
+        first = board.clock()
+        board.send_frames(WINDOW_FRAMES, rate=5)
+        board.wait_rows(records.Parsed(before, board.serial_number()).rows.__len__() + len(INSIDE))
+        last = board.clock()
+        after = board.tagsheets()[path]
+        assert after.startswith(before)
+        added = after[len(before):]
+        rows = records.Parsed(added, board.serial_number())
+        assert rows.whole and len(rows.records) == len(INSIDE), added
+        times = [row.group("time") for row in rows.rows]
+        assert added == b"".join(records.row(first[0], time_text, distance)
+                                 for time_text, distance in zip(times, INSIDE))
+        assert all(between(time_text, first[1], last[1]) for time_text in times)
+        assert times == sorted(times)
+        assert board.last_seen() == times[-1]
+
+    def test_buzzer_line_follows_the_window(self, installed):
+        """GPIO18 reads 1 while a distance is inside the window and 0 after one outside"""
+        board = installed
+        levels = []
+        for count, level in ((250, 1), (400, 0), (120, 1), (300, 0), (51, 1), (50, 0)):
+            board.send_frames([count])
+            levels.append(board.wait_buzzer(level) and level)
+        assert levels == [1, 0, 1, 0, 1, 0]
+
+
+class TestStopAndConsole:
+    @pytest.mark.scenario(5)
+    def test_stop_while_the_buzzer_sounds_leaves_it_silent(self, installed, figures):
+        """systemctl stop kestrel while the buzzer sounds: the line's level afterwards"""
+        board = installed
+        board.send_frames([200])
+        board.wait_buzzer(1)
+        assert board.last_traced_level() == 1
+        board.sh("systemctl stop kestrel")
+        level = board.last_traced_level()
+        figures["buzzer_after_stop"] = {"last_level_set": level,
+                                        "released_line_reads": board.buzzer_level()}
+        board.sh("systemctl start kestrel")
+        board.wait_service_active()
+        assert level == 0
+
+    @pytest.mark.scenario(6)
+    def test_getty_restart_on_tty1_keeps_the_run(self, installed, figures):
+        """getty on tty1 restarting while kestrel writes its console lines"""
+        board = installed
+        before = board.service()
+        rows = board.rows()
+        board.send_frames([150] * 20, rate=10)
+        board.sh("systemctl restart getty@tty1")
+        board.send_frames([160] * 20, rate=10)
+        time.sleep(3)
+        after = board.service()
+        survived = (after["MainPID"], after["NRestarts"]) == (before["MainPID"], before["NRestarts"])
+        arrived = board.rows() - rows
+        figures["getty_restart"] = {"run_survived": survived, "rows_of_40_frames": arrived,
+                                    "restarts": int(after["NRestarts"]) - int(before["NRestarts"])}
+        if not survived:
+            board.wait_service_active(60)
+        assert survived and arrived == 40
+
+
+class TestDiskWrites:
+    @pytest.mark.scenario(8)
+    def test_sectors_written_per_detections_and_silent_hour(self, installed, settings, figures):
+        """sectors written to the disk per 1,000 detections and per hour of a silent radar"""
+        board = installed
+        rows = board.rows()
+        board.sh("sync")
+        start = board.sectors_written()
+        started = time.monotonic()
+        board.send_frames([60 + n % 230 for n in range(1000)], rate=25)
+        board.wait_rows(rows + 1000, timeout=600)
+        taken = time.monotonic() - started
+        time.sleep(40)  # dirty pages are written back after 30 s, the journal every 5 s
+        detections = board.sectors_written() - start
+        quiet_start = board.sectors_written()
+        time.sleep(settings.idle_seconds)
+        quiet = board.sectors_written() - quiet_start
+        figures["disk_writes"] = {
+            "sectors_per_1000_detections": detections,
+            "seconds_for_1000_detections": round(taken, 1),
+            "silent_seconds_measured": settings.idle_seconds,
+            "sectors_per_silent_hour": round(quiet * 3600 / settings.idle_seconds)}
+        assert board.rows() == rows + 1000
+
+    @pytest.mark.scenario(7)
+    def test_running_logger_is_saved_for_the_power_cuts(self, installed, settings):
+        """a snapshot of the running logger with its rows on disk, for the power cuts"""
+        board = installed
+        rows = board.rows()
+        board.send_frames([100 + n for n in range(30)], rate=10)
+        board.wait_rows(rows + 30)
+        board.sh("sync")
+        rows = board.rows()
+        board.qemu.qmp.hmp("savevm logger")
+        settings.save_snapshot({"name": "logger", "rows": rows,
+                                "serial": board.serial_number().decode()})
+        assert board.service()["SubState"] == "running"
+
+
+@pytest.fixture(scope="module")
+def exported(installed, settings):
+    """A stick plugged in, a radar frame, and what the board did with them."""
+    board = installed
+    stick = settings.path("export-stick.img")
+    sticks.make(stick, EXPORT_LABEL)
+    evidence = {"stick": stick, "before": board.tagsheets(), "last_seen": board.last_seen(),
+                "run_tagsheet": today_file(board)}
+    board.qemu.plug_stick(stick, "export")
+    where = "/media/pi/" + EXPORT_LABEL
+    evidence["mount"] = machine.wait_until(
+        lambda: board.shell.run("findmnt -n -o FSTYPE,OPTIONS %s" % where, check=False)[1], 60,
+        "the stick mounted at " + where)
+    evidence["owner"] = board.sh("stat -c %U " + where)
+    evidence["pi_uid"] = board.sh("id -u pi")
+    # From here the shell prints what /media/pi holds until the board goes down.
+    watch = ("while :; do printf '%s:%s|%s\\n' media \"$(ls -A /media/pi | tr '\\n' ' ')\" "
+             "\"$(findmnt -rn -o TARGET | grep ^/media/pi | tr '\\n' ' ')\"; sleep 0.2; done\n")
+    offset = len(board.shell.reader.data)
+    board.shell.reader.sock.sendall(watch.encode())
+    time.sleep(1)
+    board.send_frames([400])
+    evidence["boot_seconds"] = board.qemu.wait_reset(180)
+    conftest.record_boot("restart at the end of an export, stick left in",
+                         evidence["boot_seconds"])
+    console = board.shell.reader.data[offset:].decode(errors="replace")
+    evidence["media"] = re.findall(r"media:([^|\n]*)\|([^\r\n]*)\r?\n", console)
+    evidence["after"] = board.tagsheets()
+    evidence["last_seen_after"] = board.last_seen()
+    evidence["journal"] = board.shell.run("journalctl -b -1 -u kestrel --no-pager -o cat",
+                                          check=False)[1]
+    return evidence
+
+
+@pytest.mark.scenario(3)
+class TestExport:
+    def test_stick_is_mounted_under_media_pi_for_pi(self, exported):
+        """a hot-plugged FAT stick with a label is mounted at /media/pi/LABEL, owned by pi"""
+        fstype, options = exported["mount"].split()
+        assert fstype == "vfat" and "uid=%s" % exported["pi_uid"] in options.split(",")
+        assert exported["owner"] == "pi"
+
+    def test_tagsheets_land_whole_on_the_stick(self, exported):
+        """the tagsheets, closed with the stop line, land whole on the stick"""
+        stop = b"\nEquipment Stop Time:" + exported["last_seen"]
+        closed = {path: content + (stop if path == exported["run_tagsheet"] else b"")
+                  for path, content in exported["before"].items()}
+        on_stick = sticks.files(exported["stick"])
+        expected = {path[len(records.TAGSHEETS):]: content for path, content in closed.items()}
+        assert on_stick == expected
+        assert sticks.check(exported["stick"], exported["stick"] + ".part")[0] == 0
+
+    def test_stick_is_unmounted_and_its_mount_point_removed(self, exported):
+        """the stick is unmounted and its mount point removed before the restart"""
+        seen = exported["media"]
+        assert any(EXPORT_LABEL in listing for listing, _ in seen), seen
+        assert seen and seen[-1] == ("", ""), seen[-3:]
+
+    def test_next_boot_appends_a_header_after_the_stop_line(self, exported, installed):
+        """the board restarts, and the next start's header follows the stop line with the last detection's time"""
+        board = installed
+        path = exported["run_tagsheet"]
+        after = exported["after"][path]
+        closed = exported["before"][path] + b"\nEquipment Stop Time:" + exported["last_seen"]
+        assert records.last_seen_is_valid(exported["last_seen"]) and exported["last_seen"] != b" "
+        assert after.startswith(closed)
+        assert re.fullmatch(re.escape(records.header(b" ", b"TIME", board.serial_number()))
+                            .replace(b"TIME", records.TIME), after[len(closed):])
+        assert exported["last_seen_after"] == b" "
+
+    def test_copy_to_the_stick_reports_no_error(self, exported):
+        """rsync copies to the FAT stick without an error"""
+        assert "rsync error" not in exported["journal"], exported["journal"]
+
+
+@pytest.mark.scenario(4)
+class TestStickLeftIn:
+    def test_stick_left_in_is_not_exported_again(self, exported, installed, figures):
+        """the stick left in after the export: the next start neither mounts nor exports it"""
+        board = installed
+        where = "/media/pi/" + EXPORT_LABEL
+        mounted = board.shell.run("findmnt %s" % where, check=False)[0] == 0
+        rows_before = board.rows()
+        board.send_frames([400])
+        try:
+            board.qemu.qmp.wait_event("RESET", 40)
+            exported_again = True
+            conftest.record_boot("restart after exporting again", board.qemu.wait_booted())
+        except machine.BoardError:
+            exported_again = False
+        figures["stick_left_in"] = {"mounted_at_boot": mounted, "exported_again": exported_again,
+                                    "rows_before": rows_before}
+        board.qemu.pull_stick("export")
+        machine.wait_until(lambda: board.shell.run("findmnt %s" % where, check=False)[0] != 0, 60,
+                           "the pulled stick unmounted")
+        assert not mounted and not exported_again

@@ -1,0 +1,135 @@
+"""kestrel-report.html in Debian's Chromium, driven through the DevTools protocol
+(tests/browser/report_page.mjs): opened from file://, it reads a stick the logger exported
+in the sandbox and shows and saves what the command writes for the same folder, byte for
+byte. libfaketime sets the logger's clock: right in one case, wrong in the other."""
+import glob
+import json
+import os
+import subprocess
+
+import pytest
+
+from sandbox import REPO_ROOT
+from steps import end_run, send_frames
+
+PAGE = REPO_ROOT / os.environ.get("KESTREL_REPORT_PAGE", "build/report/kestrel-report.html")
+DRIVER = REPO_ROOT / "tests" / "browser" / "report_page.mjs"
+OUTPUTS = ("runs.csv", "detections.csv", "report.html")
+
+
+@pytest.fixture(scope="module")
+def page_and_tool():
+    tool = REPO_ROOT / os.environ.get("KESTREL_REPORT", "build/report/kestrel-report")
+    for path, how in ((tool, "scripts/build"), (PAGE, "scripts/build"),
+                      (DRIVER.parent / "node_modules" / "playwright-core", "scripts/install-deps")):
+        if not path.exists():
+            pytest.fail("%s is missing (%s)" % (path, how), pytrace=False)
+    return PAGE, tool
+
+
+@pytest.fixture(scope="module")
+def faketime():
+    found = glob.glob("/usr/lib/*/faketime/libfaketime.so.1")
+    if not found:
+        pytest.fail("libfaketime is missing: scripts/install-deps installs it", pytrace=False)
+    return found[0]
+
+
+
+def runs_at(box, faketime, runs):
+    """One run of the logger per (clock, distances, ending): the clock starts at that local
+    time and runs on; ending is "export" (a stick) or "power cut". Returns the files the
+    last export copied."""
+    exports = 0
+    for index, (clock, distances, ending) in enumerate(runs):
+        box.env.update(LD_PRELOAD=faketime, FAKETIME="@" + clock, DONT_FAKE_MONOTONIC="1",
+                       FAKETIME_DONT_FAKE_MONOTONIC="1")
+        if index == 0:
+            box.start()
+        else:
+            box.restart()
+        send_frames(box, *distances)
+        if ending == "export":
+            exports += 1
+            box.insert_stick("STICK")
+            end_run(box, times=exports)
+    assert ending == "export"
+    return box.stick_files("STICK")
+
+
+def command_report(tool, folder):
+    """The command's outputs and the facts it prints, run on folder/STICK from folder."""
+    result = subprocess.run([str(tool), "STICK", "command"], cwd=folder, capture_output=True,
+                            timeout=60)
+    assert result.returncode == 0, result.stderr.decode(errors="replace")
+    facts = [line[2:24].rstrip() + "\t" + line[24:] for line in result.stdout.decode().splitlines()
+             if line.startswith("  ")]
+    return facts, result.stderr.decode()
+
+
+def page_report(page, folder):
+    (folder / "page").mkdir()
+    result = subprocess.run(["node", str(DRIVER), str(page), str(folder / "STICK"),
+                             str(folder / "page")], capture_output=True, timeout=300)
+    assert result.returncode == 0, result.stderr.decode(errors="replace")[-3000:]
+    shown = json.loads(result.stdout)
+    assert shown["state"] == "done", shown["status"]
+    assert shown["errors"] == []
+    return ["%s\t%s" % (name, value) for name, value in shown["facts"]], shown["skipped"]
+
+
+def same_report(page, tool, folder, files):
+    """Makes the report of the exported files with the page and with the command, checks
+    that they agree byte for byte and returns the runs and the page's facts."""
+    for name, content in files.items():
+        (folder / "STICK" / name).parent.mkdir(parents=True, exist_ok=True)
+        (folder / "STICK" / name).write_bytes(content)
+    command_facts, command_problems = command_report(tool, folder)
+    page_facts, page_problems = page_report(page, folder)
+    assert page_facts == command_facts
+    assert page_problems == command_problems
+    for name in OUTPUTS:
+        assert (folder / "page" / name).read_bytes() == (folder / "command" / name).read_bytes(), name
+    runs = (folder / "page" / "runs.csv").read_text().splitlines()
+    return [line.split(",") for line in runs[1:]], dict(fact.split("\t") for fact in page_facts)
+
+
+def test_the_page_makes_the_commands_report_of_an_export(sandbox, page_and_tool, faketime, folder):
+    files = runs_at(sandbox, faketime, [
+        ("2026-12-07 08:00:00", (125, 200), "export"),
+        ("2026-12-07 09:30:00", (150,), "power cut"),
+        ("2026-12-08 07:00:00", (175, 180), "export"),
+    ])
+    runs, facts = same_report(*page_and_tool, folder, files)
+    assert [(run[0], run[6], run[-1]) for run in runs] == [
+        ("2026-12-07", "yes", "ok"), ("2026-12-07", "no", "ok"), ("2026-12-08", "yes", "ok")]
+    assert facts["clock"] == "ok"
+    assert facts["detections"] == "5"
+    assert (facts["first day"], facts["last day"]) == ("2026-12-07", "2026-12-08")
+    assert facts["days the logger ran"] == "2 of 2"
+    html = (folder / "page" / "report.html").read_text()
+    assert "class=\"clock\"" not in html and "<tr class=\"flag\">" not in html
+
+
+def test_the_page_flags_a_wrong_clock(sandbox, page_and_tool, faketime, folder):
+    files = runs_at(sandbox, faketime, [
+        ("2026-12-07 10:00:00", (125, 200), "power cut"),
+        # Started again with the time saved before the cut, an hour behind.
+        ("2026-12-07 09:00:00", (150,), "export"),
+        # A clock that was reset, and one far ahead.
+        ("2000-01-01 00:00:05", (175,), "export"),
+        ("2099-06-01 12:00:00", (180,), "export"),
+    ])
+    runs, facts = same_report(*page_and_tool, folder, files)
+    # Read in date order: the reset clock's tagsheet comes first, the one far ahead last.
+    assert [(run[0], run[-1]) for run in runs] == [
+        ("2000-01-01", "dates before the first release (2026-06-01)"),
+        ("2026-12-07", "ok"),
+        ("2026-12-07", "starts before the previous run's last row"),
+        ("2099-06-01", "dates after the export (in the future)"),
+    ]
+    assert facts["clock"] == "wrong in 3 of 4 runs"
+    html = (folder / "page" / "report.html").read_text()
+    assert html.count("<tr class=\"flag\">") == 3
+    assert "<b>The logger's clock was wrong in 3 of 4 runs</b>" in html
+    assert "<b>What to do:</b> fit the logger with a clock" in html

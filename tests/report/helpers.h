@@ -1,0 +1,30 @@
+// What the report's tests share: a sink that keeps its text, and runs made field by field.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "report/run.h"
+#include "report/text_sink.h"
+
+namespace kestrel::report {
+
+struct StringSink : TextSink {
+  void write(std::string_view more) override { text += more; }
+  std::string text;
+};
+
+inline RunRecord run_record(std::string date, std::string file, Header header,
+                            std::optional<std::string> stop, uint64_t rows) {
+  RunRecord run;
+  run.date = std::move(date);
+  run.file = std::move(file);
+  run.header = std::move(header);
+  run.stop = std::move(stop);
+  run.rows = rows;
+  return run;
+}
+
+}  // namespace kestrel::report
