@@ -17,6 +17,7 @@ void DurableFiles::append(const std::string& path, const std::string& text) {
 
 void DurableFiles::replace(const std::string& path, const std::string& text) {
   files_.replace(path, text);
+  schedule_.written(path);
   run_due();
 }
 
@@ -31,7 +32,7 @@ int DurableFiles::run_due() {
 void DurableFiles::flush_waiting() { flush(schedule_.take_all(now_())); }
 
 void DurableFiles::flush(const std::vector<std::string>& paths) {
-  for (const std::string& path : paths) flush_(path);
+  if (!paths.empty()) flush_(paths);
 }
 
 }  // namespace kestrel

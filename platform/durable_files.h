@@ -11,25 +11,21 @@ namespace kestrel {
 
 inline constexpr std::chrono::seconds flush_interval{1};
 
-// The files as `files` keeps them, with what is appended brought to the
-// storage on FlushSchedule's terms: at once when the last flush is a second
-// old, else a second after it, so a power cut loses at most the last second's
-// records and a burst of detections costs one flush a second.
+// The files as `files` keeps them, with what is appended or replaced brought
+// to the storage on FlushSchedule's terms: at once when the last flush is a
+// second old, else a second after it. A power cut loses at most the last
+// second's records, and a burst of detections costs one flush a second.
 //
 // An append only marks its file. The flush runs after a replace (the last
 // write of a detection, so its row and its last-seen time reach the storage
-// together), whenever the radar link asks for bytes or wakes for the flush
-// (run_due), before a command (flush_waiting: a command may be the export or
-// the restart), and when the run ends.
-//
-// A replace is not flushed: PosixFiles::replace writes beside the file and
-// renames, and ext4 (auto_da_alloc, on by default) writes the data of a file
-// renamed over another before it commits the rename, so a power cut leaves the
-// old or the new content without a flush of its own.
+// in one flush), whenever the radar link asks for bytes or wakes for the
+// flush (run_due), before a command (flush_waiting: a command may be the
+// export or the restart), and when the run ends.
 class DurableFiles : public Files, public IdleWork {
  public:
   using Clock = std::function<FlushSchedule::Time()>;
-  using Flush = std::function<void(const std::string& path)>;
+  // Brings the files to the storage, together.
+  using Flush = std::function<void(const std::vector<std::string>& paths)>;
 
   DurableFiles(Files& files, Flush flush, Clock now = std::chrono::steady_clock::now)
       : files_(files), flush_(std::move(flush)), now_(std::move(now)), schedule_(flush_interval) {}

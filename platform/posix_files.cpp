@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/errors.h"
 #include "platform/fd.h"
@@ -58,6 +60,23 @@ std::string parent_of(const std::string& path) {
   auto slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Puts the temporary file in the target's place. A target that is a file
+// swaps names with it (RENAME_EXCHANGE), and the old content, now under the
+// temporary name, is removed: a rename over an existing file would have ext4
+// (auto_da_alloc) write the new file out at once, a card write for every
+// detection, where a swap leaves the writing to the flushes (DurableFiles).
+// Elsewhere, or where the file system cannot swap, a plain rename.
+bool move_into_place(const std::string& temporary, const std::string& path, bool target_is_file) {
+  if (target_is_file &&
+      ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+    if (::unlink(temporary.c_str()) != 0) {
+      // The old content stays beside the file; the next replace overwrites it.
+    }
+    return true;
+  }
+  return ::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 void rewrite_in_place(const std::string& path, const std::string& text) {
@@ -115,9 +134,10 @@ void PosixFiles::replace(const std::string& path, const std::string& text) {
     throw OsError(code, path);
   };
   struct stat old {};
-  if (::stat(path.c_str(), &old) == 0 && ::fchmod(fd.get(), old.st_mode & 07777) != 0) discard();
+  const bool target_exists = ::stat(path.c_str(), &old) == 0;
+  if (target_exists && ::fchmod(fd.get(), old.st_mode & 07777) != 0) discard();
   if (!write_all(fd.get(), text) || fd.close() != 0) discard();
-  if (::rename(temporary.c_str(), path.c_str()) != 0) discard();
+  if (!move_into_place(temporary, path, target_exists && S_ISREG(old.st_mode))) discard();
 }
 
 // Straight getdents64 on a fresh descriptor into a buffer on the stack: the
@@ -168,12 +188,24 @@ void PosixFiles::cut(const std::string& path, std::uint64_t length) {
   }
 }
 
-void flush_to_storage(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-  if (!fd.valid() && errno == ENOENT) return;
-  if (!fd.valid()) fail(path);
-  if (::fdatasync(fd.get()) != 0) fail(path);
-  close_or_fail(fd, path);
+// Every file's data is written and waited for first (sync_file_range), and
+// only then committed (fdatasync): the first commit takes the journal with all
+// of them, so no commit names a length or a file whose data is not stored yet.
+void flush_to_storage(const std::vector<std::string>& paths) {
+  std::vector<std::pair<Fd, const std::string*>> written;
+  for (const std::string& path : paths) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid() && errno == ENOENT) continue;
+    if (!fd.valid()) fail(path);
+    const unsigned int write_and_wait =
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    if (::sync_file_range(fd.get(), 0, 0, write_and_wait) != 0) fail(path);
+    written.emplace_back(std::move(fd), &path);
+  }
+  for (auto& [fd, path] : written) {
+    if (::fdatasync(fd.get()) != 0) fail(*path);
+    close_or_fail(fd, *path);
+  }
 }
 
 // A path that cannot be examined counts as a mount point, so that nothing is

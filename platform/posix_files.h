@@ -15,8 +15,8 @@ class PosixFiles : public Files, public FileEnds {
   void cut(const std::string& path, std::uint64_t length) override;
 };
 
-// Brings what was written to the file to the storage: open, fdatasync, close.
-// A file that is gone has nothing to bring.
-void flush_to_storage(const std::string& path);
+// Brings what was written to the files to the storage, together. A file that
+// is gone has nothing to bring.
+void flush_to_storage(const std::vector<std::string>& paths);
 
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 
@@ -69,6 +70,16 @@ TEST(PosixFiles, ReplaceSwapsInANewFileWithTheOldMode) {
   EXPECT_EQ(after.st_mode & 07777, 0604u);
   EXPECT_NE(after.st_ino, before.st_ino);
   EXPECT_EQ(files.list(dir.path), Names{"time"});  // no temporary file left
+
+  // A folder in the file's place is not swapped away.
+  ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
+  EXPECT_THROW(files.replace(dir / "folder", " "), OsError);
+  struct stat folder {};
+  ASSERT_EQ(::stat((dir / "folder").c_str(), &folder), 0);
+  EXPECT_TRUE(S_ISDIR(folder.st_mode));
+  Names left = files.list(dir.path);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (Names{"folder", "time"}));
 }
 
 TEST(PosixFiles, EndsOfRegularFilesAreReadAndCut) {
@@ -101,15 +112,18 @@ TEST(PosixFiles, EndsOfRegularFilesAreReadAndCut) {
 
 TEST(PosixFiles, FlushToStorage) {
   TempDir dir;
-  PosixFiles().append(dir / "sheet", "row\n");
-  EXPECT_NO_THROW(flush_to_storage(dir / "sheet"));
-  EXPECT_NO_THROW(flush_to_storage(dir / "gone")) << "a file that is gone has nothing to flush";
+  PosixFiles files;
+  files.append(dir / "sheet", "row\n");
+  files.replace(dir / "time", "08-00-01");
+  EXPECT_NO_THROW(flush_to_storage({dir / "sheet", dir / "time", dir / "gone"}))
+      << "a file that is gone has nothing to flush";
+  std::ofstream(dir / "plain") << "a file, not a folder";
   try {
-    flush_to_storage(dir.path);
-    ADD_FAILURE() << "a folder flushed as a file";
+    flush_to_storage({dir / "sheet", dir / "plain/x"});
+    ADD_FAILURE() << "a path that cannot be opened was taken as flushed";
   } catch (const OsError& error) {
-    EXPECT_EQ(error.code, EISDIR);
-    EXPECT_EQ(error.filename, dir.path);
+    EXPECT_EQ(error.code, ENOTDIR);
+    EXPECT_EQ(error.filename, dir / "plain/x");
   }
 }
 
