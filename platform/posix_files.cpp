@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -62,21 +61,26 @@ std::string parent_of(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Puts the temporary file in the target's place. A target that is a file
-// swaps names with it (RENAME_EXCHANGE), and the old content, now under the
-// temporary name, is removed: a rename over an existing file would have ext4
-// (auto_da_alloc) write the new file out at once, a card write for every
-// detection, where a swap leaves the writing to the flushes (DurableFiles).
-// Elsewhere, or where the file system cannot swap, a plain rename.
-bool move_into_place(const std::string& temporary, const std::string& path, bool target_is_file) {
-  if (target_is_file &&
-      ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
-    if (::unlink(temporary.c_str()) != 0) {
-      // The old content stays beside the file; the next replace overwrites it.
-    }
-    return true;
+// A text no longer than a sector, replacing a file of the same length (the
+// last-seen time), is written over the file where it stands: its block stays,
+// so a power cut leaves the old text or the new one, never an empty file or
+// NUL bytes, and the card is written at the next flush (DurableFiles) rather
+// than at once. A swap of files would leave a window in which the file
+// system's commit names a new file whose data is not stored yet. Only a
+// regular file with one name is written over: a link planted in its place is
+// replaced, not written through.
+bool overwrite_same_length(const std::string& path, const std::string& text) {
+  constexpr std::size_t sector = 512;
+  if (text.size() > sector) return false;
+  Fd fd = open_regular(path, O_WRONLY);
+  struct stat file {};
+  if (!fd.valid() || ::fstat(fd.get(), &file) != 0 || file.st_nlink != 1 ||
+      static_cast<std::uint64_t>(file.st_size) != text.size()) {
+    return false;
   }
-  return ::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!write_all(fd.get(), text)) fail(path);
+  close_or_fail(fd, path);
+  return true;
 }
 
 void rewrite_in_place(const std::string& path, const std::string& text) {
@@ -118,11 +122,14 @@ void PosixFiles::append(const std::string& path, const std::string& text) {
   close_or_fail(fd, path);
 }
 
-// Write a temporary file beside the target, then rename it over the target, so
-// a power cut leaves either the old or the new content. Where the directory
-// may not be written but the file may (an installation that opened only the
-// file to the logger's account), the file is rewritten in place instead.
+// Write a temporary file beside the target, store it, then rename it over the
+// target, so a power cut leaves either the old or the new content; a text of
+// the file's own length is written in place instead (overwrite_same_length).
+// Where the directory may not be written but the file may (an installation
+// that opened only the file to the logger's account), the file is rewritten in
+// place.
 void PosixFiles::replace(const std::string& path, const std::string& text) {
+  if (overwrite_same_length(path, text)) return;
   const std::string parent = parent_of(path);
   const std::string temporary = parent + "/." + path.substr(path.rfind('/') + 1) + ".tmp";
   Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
@@ -134,10 +141,9 @@ void PosixFiles::replace(const std::string& path, const std::string& text) {
     throw OsError(code, path);
   };
   struct stat old {};
-  const bool target_exists = ::stat(path.c_str(), &old) == 0;
-  if (target_exists && ::fchmod(fd.get(), old.st_mode & 07777) != 0) discard();
-  if (!write_all(fd.get(), text) || fd.close() != 0) discard();
-  if (!move_into_place(temporary, path, target_exists && S_ISREG(old.st_mode))) discard();
+  if (::stat(path.c_str(), &old) == 0 && ::fchmod(fd.get(), old.st_mode & 07777) != 0) discard();
+  if (!write_all(fd.get(), text) || ::fdatasync(fd.get()) != 0 || fd.close() != 0) discard();
+  if (::rename(temporary.c_str(), path.c_str()) != 0) discard();
 }
 
 // Straight getdents64 on a fresh descriptor into a buffer on the stack: the

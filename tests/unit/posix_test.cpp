@@ -82,6 +82,35 @@ TEST(PosixFiles, ReplaceSwapsInANewFileWithTheOldMode) {
   EXPECT_EQ(left, (Names{"folder", "time"}));
 }
 
+TEST(PosixFiles, ReplaceOfTheSameLengthWritesTheFileWhereItStands) {
+  TempDir dir;
+  PosixFiles files;
+  const std::string path = dir / "time";
+  files.replace(path, "08-00-01");
+  struct stat before {};
+  struct stat after {};
+  ::stat(path.c_str(), &before);
+  files.replace(path, "08-00-02");
+  ::stat(path.c_str(), &after);
+  EXPECT_EQ(read_raw(path), "08-00-02");
+  EXPECT_EQ(after.st_ino, before.st_ino) << "a cut between a swap and its flush empties the file";
+
+  // A link in the file's place is replaced, never written through.
+  const std::string other = dir / "other";
+  std::ofstream(other) << "keep-me!";
+  for (const std::string& name : {dir / "hard", dir / "soft"}) {
+    SCOPED_TRACE(name);
+    if (name == dir / "hard") {
+      ASSERT_EQ(::link(other.c_str(), name.c_str()), 0);
+    } else {
+      ASSERT_EQ(::symlink(other.c_str(), name.c_str()), 0);
+    }
+    files.replace(name, "08-00-03");
+    EXPECT_EQ(read_raw(name), "08-00-03");
+    EXPECT_EQ(read_raw(other), "keep-me!");
+  }
+}
+
 TEST(PosixFiles, EndsOfRegularFilesAreReadAndCut) {
   TempDir dir;
   PosixFiles files;
