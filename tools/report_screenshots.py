@@ -2,7 +2,7 @@
 """Makes the README's screenshots of kestrel-report: two weeks of tagsheets as a logger
 leaves them (a day it ran without detections, two days it was off, a restart with its clock
 an hour behind), the command's report.html and the page that read the same folder, both in
-headless Chromium (tests/browser).
+headless Chromium (tools/browser.py).
 
     tools/report_screenshots.py [OUT_DIR]    # default docs/: report.png, report-page.png
 """
@@ -14,6 +14,9 @@ import subprocess
 import sys
 import tempfile
 from pathlib import Path
+
+from browser import Browser
+from report_page import check_done, read_folder
 
 ROOT = Path(__file__).resolve().parents[1]
 TOOL = ROOT / "build" / "report" / "kestrel-report"
@@ -56,6 +59,21 @@ def two_weeks(folder, generate):
         (folder / date / ("Non-Tag-%s.txt" % date)).write_text(text)
 
 
+def screenshots(folder, report_html, out):
+    """out/report-page.png: the page, its bar and the top of the report it made of folder;
+    out/report.png: report_html down to the first day's charts."""
+    with Browser(width=1100, height=1000) as browser:
+        browser.open(PAGE)
+        read_folder(browser, folder, timeout=120)
+        check_done(browser, "to read " + str(folder))
+        with browser.frame("#report"):
+            browser.wait_for("dl.facts")
+        browser.screenshot(out / "report-page.png")
+        browser.set_viewport(1100, 1900)
+        browser.open(report_html)
+        browser.screenshot(out / "report.png")
+
+
 def main():
     out = Path(sys.argv[1]) if len(sys.argv) > 1 else ROOT / "docs"
     for path in (TOOL, PAGE):
@@ -66,9 +84,7 @@ def main():
         two_weeks(work / "STICK", load_generator())
         subprocess.run([str(TOOL), "STICK", "report"], cwd=work, check=True,
                        stdout=subprocess.DEVNULL)
-        subprocess.run(["node", str(ROOT / "tests" / "browser" / "screenshots.mjs"), str(PAGE),
-                        str(work / "STICK"), str(work / "report" / "report.html"), str(out)],
-                       check=True)
+        screenshots(work / "STICK", work / "report" / "report.html", out)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print("wrote %s and %s" % (out / "report.png", out / "report-page.png"))

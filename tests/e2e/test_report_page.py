@@ -1,28 +1,27 @@
-"""kestrel-report.html in Debian's Chromium, driven through the DevTools protocol
-(tests/browser/report_page.mjs): opened from file://, it reads a stick the logger exported
-in the sandbox and shows and saves what the command writes for the same folder, byte for
-byte. libfaketime sets the logger's clock: right in one case, wrong in the other."""
+"""kestrel-report.html in Debian's Chromium, driven through ChromeDriver (tools/report_page.py):
+opened from file://, it reads a stick the logger exported in the sandbox and shows and saves
+what the command writes for the same folder, byte for byte. libfaketime sets the logger's
+clock: right in one case, wrong in the other."""
 import glob
-import json
 import os
 import subprocess
 
 import pytest
 
+from browser import CHROMEDRIVER, CHROMIUM
+from report_page import OUTPUTS, make_report
 from sandbox import REPO_ROOT
 from steps import end_run, send_frames
 
 PAGE = REPO_ROOT / os.environ.get("KESTREL_REPORT_PAGE", "build/report/kestrel-report.html")
-DRIVER = REPO_ROOT / "tests" / "browser" / "report_page.mjs"
-OUTPUTS = ("runs.csv", "detections.csv", "report.html")
 
 
 @pytest.fixture(scope="module")
 def page_and_tool():
     tool = REPO_ROOT / os.environ.get("KESTREL_REPORT", "build/report/kestrel-report")
     for path, how in ((tool, "scripts/build"), (PAGE, "scripts/build"),
-                      (DRIVER.parent / "node_modules" / "playwright-core", "scripts/install-deps")):
-        if not path.exists():
+                      (CHROMIUM, "scripts/install-deps"), (CHROMEDRIVER, "scripts/install-deps")):
+        if not os.path.exists(path):
             pytest.fail("%s is missing (%s)" % (path, how), pytrace=False)
     return PAGE, tool
 
@@ -33,7 +32,6 @@ def faketime():
     if not found:
         pytest.fail("libfaketime is missing: scripts/install-deps installs it", pytrace=False)
     return found[0]
-
 
 
 def runs_at(box, faketime, runs):
@@ -67,14 +65,13 @@ def command_report(tool, folder):
     return facts, result.stderr.decode()
 
 
-def page_report(page, folder):
+def page_report(page, folder, files):
     (folder / "page").mkdir()
-    result = subprocess.run(["node", str(DRIVER), str(page), str(folder / "STICK"),
-                             str(folder / "page")], capture_output=True, timeout=300)
-    assert result.returncode == 0, result.stderr.decode(errors="replace")[-3000:]
-    shown = json.loads(result.stdout)
+    shown = make_report(page, folder / "STICK", folder / "page", timeout=300)
     assert shown["state"] == "done", shown["status"]
     assert shown["errors"] == []
+    # The page was given every file of the folder, each with its path in it.
+    assert sorted(shown["chosen"]) == sorted("STICK/" + name for name in files)
     return ["%s\t%s" % (name, value) for name, value in shown["facts"]], shown["skipped"]
 
 
@@ -85,7 +82,7 @@ def same_report(page, tool, folder, files):
         (folder / "STICK" / name).parent.mkdir(parents=True, exist_ok=True)
         (folder / "STICK" / name).write_bytes(content)
     command_facts, command_problems = command_report(tool, folder)
-    page_facts, page_problems = page_report(page, folder)
+    page_facts, page_problems = page_report(page, folder, files)
     assert page_facts == command_facts
     assert page_problems == command_problems
     for name in OUTPUTS:

@@ -1,0 +1,110 @@
+"""Checks of the Chromium driver the page's tests, its benchmark and its screenshots use, on
+pages of their own: a chosen folder reaches the page whole, downloads land under their own
+name, the page's errors are reported and nothing of the browser outlives it."""
+import os
+import struct
+import time
+
+import pytest
+
+from browser import Browser, MemoryPeak
+from test_harness import is_running
+
+FOLDER_PAGE = """<!DOCTYPE html><meta charset="utf-8">
+<input type="file" id="pick" webkitdirectory multiple hidden><pre id="seen"></pre>
+<script>
+const pick = document.getElementById('pick');
+pick.addEventListener('change', async () => {
+  const lines = [];
+  for (const file of pick.files) {
+    lines.push(file.webkitRelativePath + '=' + await file.text());
+  }
+  document.getElementById('seen').textContent = lines.sort().join('\\n');
+  pick.value = '';  // as the report's page does once it has read them
+  document.body.dataset.state = 'done';
+});
+</script>"""
+
+DOWNLOAD_PAGE = """<!DOCTYPE html><meta charset="utf-8">
+<a id="save" download="%s">save</a>
+<script>
+document.getElementById('save').href =
+  URL.createObjectURL(new Blob(['kestrel,\\u00e9\\n'.repeat(50000)], {type: 'text/csv'}));
+</script>"""
+
+FAILING_PAGE = """<!DOCTYPE html><meta charset="utf-8">
+<script>throw new Error('kestrel test failure');</script>"""
+
+
+def write_page(folder, name, html):
+    (folder / name).write_text(html, encoding="utf-8")
+    return folder / name
+
+
+@pytest.fixture(scope="module")
+def browser(tmp_path_factory):
+    with Browser(downloads=tmp_path_factory.mktemp("downloads"), width=640, height=480) as opened:
+        yield opened
+
+
+def test_a_chosen_folder_reaches_the_page_with_every_file_and_its_path(browser, folder):
+    files = {"STICK/07-12-2026/Non-Tag-07-12-2026.txt": "first day",
+             "STICK/My Stick é/deeper/notes.txt": "two folders down",
+             "STICK/empty.txt": ""}
+    for name, text in files.items():
+        (folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (folder / name).write_text(text, encoding="utf-8")
+    browser.open(write_page(folder, "folder.html", FOLDER_PAGE))
+    chosen = browser.choose_folder("#pick", folder / "STICK")
+    browser.wait_for("body[data-state=done]")
+    assert sorted(chosen) == sorted(files)
+    assert browser.text("#seen") == "\n".join(sorted("%s=%s" % item for item in files.items()))
+
+
+def test_a_download_is_waited_for_under_its_own_name_only(browser, folder):
+    browser.open(write_page(folder, "download.html", DOWNLOAD_PAGE % "table.csv"))
+    browser.click("#save")
+    with pytest.raises(TimeoutError):
+        browser.wait_for_download("other.csv", timeout=2)
+    saved = browser.wait_for_download("table.csv")
+    assert saved == browser.downloads / "table.csv"
+    assert saved.read_bytes() == "kestrel,é\n".encode() * 50000
+    assert not [name for name in os.listdir(browser.downloads) if name.endswith(".crdownload")]
+
+
+def test_the_pages_errors_are_reported(browser, folder):
+    browser.open(write_page(folder, "clean.html", "<!DOCTYPE html><p>fine</p>"))
+    assert browser.errors() == []
+    browser.open(write_page(folder, "failing.html", FAILING_PAGE))
+    assert any("kestrel test failure" in error for error in browser.errors())
+
+
+def test_screenshot_is_the_views_size(browser, folder):
+    browser.open(write_page(folder, "plain.html", "<!DOCTYPE html><p>fine</p>"))
+    browser.set_viewport(320, 200)
+    try:
+        browser.screenshot(folder / "view.png")
+    finally:
+        browser.set_viewport(640, 480)
+    png = (folder / "view.png").read_bytes()
+    assert png[:8] == b"\x89PNG\r\n\x1a\n"
+    assert struct.unpack(">II", png[16:24]) == (320, 200)
+
+
+def test_memory_is_read_from_the_browsers_processes(browser):
+    memory = MemoryPeak(browser).stop()
+    # A headless Chromium with one page takes tens of MB at the least.
+    assert memory.pss_mb > 20
+    assert memory.rss_mb > 10
+
+
+def test_closing_ends_the_browser_and_removes_its_profile():
+    with Browser() as browser:
+        processes = browser.processes() + [browser.driver.service.process.pid]
+        profile = browser.profile
+        assert len(processes) > 2 and profile.is_dir()
+    assert not profile.exists()
+    deadline = time.monotonic() + 10
+    while any(is_running(pid) for pid in processes) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert [pid for pid in processes if is_running(pid)] == []
