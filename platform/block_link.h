@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/idle_work.h"
 #include "platform/ports.h"
 
 namespace kestrel {
@@ -14,23 +15,33 @@ namespace kestrel {
 // so the receive cycle still polls, lists and reads once per byte in the same
 // order, without a system call per byte.
 //
-// Any failure of the descriptor (an ioctl or read error, end of file) is left
-// to `fallback`, the same link used through its own operations, so errors are
-// reported exactly as it reports them. `check_signals` runs at every poll that
-// asks the driver (it throws to stop the run on Ctrl-C). A poll that finds
-// nothing gives the processor away once (sched_yield) before the cycle asks
-// again, so the busy poll never holds up the commands and the restart.
+// A poll that finds nothing sleeps in the kernel (ppoll) until a byte arrives,
+// a signal comes, the line hangs up or `idle` work falls due, and then reports
+// nothing waiting: the cycle asks again at once and finds the byte. A silent
+// radar costs no processor time. Every poll that asks the driver runs the idle
+// work that is due.
+//
+// Any failure of the descriptor (an ioctl or read error, end of file, a hang-up)
+// is left to `fallback`, the same link used through its own operations, so
+// errors are reported exactly as it reports them. `check_signals` runs at every
+// poll that asks the driver (it throws to stop the run on Ctrl-C); a signal that
+// comes while the poll sleeps ends the sleep, so the next poll throws.
 class BlockLink : public RadarLink {
  public:
-  BlockLink(int fd, RadarLink& fallback, void (*check_signals)())
-      : fd_(fd), fallback_(fallback), check_signals_(check_signals) {}
+  BlockLink(int fd, RadarLink& fallback, void (*check_signals)(), IdleWork& idle = no_idle_work())
+      : fd_(fd), fallback_(fallback), check_signals_(check_signals), idle_(idle) {}
   bool byte_waiting() override;
   std::uint8_t read_byte() override;
 
  private:
+  // Sleeps until the line has a byte, hangs up or fails, a signal comes or
+  // timeout_ms have passed (-1: no limit); true when it hung up or failed.
+  bool sleep_until_input(int timeout_ms);
+
   int fd_;
   RadarLink& fallback_;
   void (*check_signals_)();
+  IdleWork& idle_;
   int waiting_ = 0;  // the driver's count at the last poll
   std::array<std::uint8_t, 4096> block_{};
   std::size_t next_ = 0;

@@ -83,6 +83,25 @@ class Files {
   virtual bool is_mount_point(const std::string& path) = 0;
 };
 
+// The end of a file, as far back as was asked for.
+struct FileEnd {
+  std::uint64_t offset = 0;  // where `bytes` begin in the file
+  std::string bytes;         // from there to the end of the file
+};
+
+// Reading the end of a file and cutting it short: the repair of what a power
+// cut left in the tagsheets. Failures are not reported: a file that cannot be
+// read or cut is left as it is.
+class FileEnds {
+ public:
+  virtual ~FileEnds() = default;
+  // The last `length` bytes of a regular file (all of them when it is
+  // shorter); nothing when there is no such file or it cannot be read.
+  virtual std::optional<FileEnd> end_of(const std::string& path, std::size_t length) = 0;
+  // Cuts the file to its first `length` bytes.
+  virtual void cut(const std::string& path, std::uint64_t length) = 0;
+};
+
 // The running interpreter's float() of a text.
 class Floats {
  public:

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/errors.h"
 #include "platform/fd.h"
@@ -20,6 +22,16 @@ namespace {
 Fd open_or_fail(const std::string& path, int flags, mode_t mode = 0) {
   Fd fd(::open(path.c_str(), flags | O_CLOEXEC, mode));
   if (!fd.valid()) fail(path);
+  return fd;
+}
+
+// A regular file, not a link to one: the tagsheet folders are open to every
+// user, and a link planted there must not have another file read or cut.
+// Opened without waiting, since a FIFO named like the file would block.
+Fd open_regular(const std::string& path, int flags) {
+  Fd fd(::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat file {};
+  if (fd.valid() && (::fstat(fd.get(), &file) != 0 || !S_ISREG(file.st_mode))) return Fd();
   return fd;
 }
 
@@ -47,6 +59,28 @@ std::string parent_of(const std::string& path) {
   auto slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A text no longer than a sector, replacing a file of the same length (the
+// last-seen time), is written over the file where it stands: its block stays,
+// so a power cut leaves the old text or the new one, never an empty file or
+// NUL bytes, and the card is written at the next flush (DurableFiles) rather
+// than at once. A swap of files would leave a window in which the file
+// system's commit names a new file whose data is not stored yet. Only a
+// regular file with one name is written over: a link planted in its place is
+// replaced, not written through.
+bool overwrite_same_length(const std::string& path, const std::string& text) {
+  constexpr std::size_t sector = 512;
+  if (text.size() > sector) return false;
+  Fd fd = open_regular(path, O_WRONLY);
+  struct stat file {};
+  if (!fd.valid() || ::fstat(fd.get(), &file) != 0 || file.st_nlink != 1 ||
+      static_cast<std::uint64_t>(file.st_size) != text.size()) {
+    return false;
+  }
+  if (!write_all(fd.get(), text)) fail(path);
+  close_or_fail(fd, path);
+  return true;
 }
 
 void rewrite_in_place(const std::string& path, const std::string& text) {
@@ -88,11 +122,14 @@ void PosixFiles::append(const std::string& path, const std::string& text) {
   close_or_fail(fd, path);
 }
 
-// Write a temporary file beside the target, then rename it over the target, so
-// a power cut leaves either the old or the new content. Where the directory
-// may not be written but the file may (an installation that opened only the
-// file to the logger's account), the file is rewritten in place instead.
+// Write a temporary file beside the target, store it, then rename it over the
+// target, so a power cut leaves either the old or the new content; a text of
+// the file's own length is written in place instead (overwrite_same_length).
+// Where the directory may not be written but the file may (an installation
+// that opened only the file to the logger's account), the file is rewritten in
+// place.
 void PosixFiles::replace(const std::string& path, const std::string& text) {
+  if (overwrite_same_length(path, text)) return;
   const std::string parent = parent_of(path);
   const std::string temporary = parent + "/." + path.substr(path.rfind('/') + 1) + ".tmp";
   Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
@@ -105,7 +142,7 @@ void PosixFiles::replace(const std::string& path, const std::string& text) {
   };
   struct stat old {};
   if (::stat(path.c_str(), &old) == 0 && ::fchmod(fd.get(), old.st_mode & 07777) != 0) discard();
-  if (!write_all(fd.get(), text) || fd.close() != 0) discard();
+  if (!write_all(fd.get(), text) || ::fdatasync(fd.get()) != 0 || fd.close() != 0) discard();
   if (::rename(temporary.c_str(), path.c_str()) != 0) discard();
 }
 
@@ -129,6 +166,52 @@ std::vector<std::string> PosixFiles::list(const std::string& directory) {
     }
   }
   return names;
+}
+
+std::optional<FileEnd> PosixFiles::end_of(const std::string& path, std::size_t length) {
+  Fd fd = open_regular(path, O_RDONLY);
+  struct stat file {};
+  if (!fd.valid() || ::fstat(fd.get(), &file) != 0) return std::nullopt;
+  const auto size = static_cast<std::uint64_t>(file.st_size);
+  FileEnd end;
+  end.offset = size - std::min<std::uint64_t>(size, length);
+  end.bytes.resize(size - end.offset);
+  std::size_t done = 0;
+  while (done < end.bytes.size()) {
+    const ssize_t n = ::pread(fd.get(), end.bytes.data() + done, end.bytes.size() - done,
+                              static_cast<off_t>(end.offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    done += static_cast<std::size_t>(n);
+  }
+  return end;
+}
+
+void PosixFiles::cut(const std::string& path, std::uint64_t length) {
+  Fd fd = open_regular(path, O_WRONLY);
+  if (fd.valid() && ::ftruncate(fd.get(), static_cast<off_t>(length)) != 0) {
+    // Left as it is, as the port says.
+  }
+}
+
+// Every file's data is written and waited for first (sync_file_range), and
+// only then committed (fdatasync): the first commit takes the journal with all
+// of them, so no commit names a length or a file whose data is not stored yet.
+void flush_to_storage(const std::vector<std::string>& paths) {
+  std::vector<std::pair<Fd, const std::string*>> written;
+  for (const std::string& path : paths) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid() && errno == ENOENT) continue;
+    if (!fd.valid()) fail(path);
+    const unsigned int write_and_wait =
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    if (::sync_file_range(fd.get(), 0, 0, write_and_wait) != 0) fail(path);
+    written.emplace_back(std::move(fd), &path);
+  }
+  for (auto& [fd, path] : written) {
+    if (::fdatasync(fd.get()) != 0) fail(*path);
+    close_or_fail(fd, *path);
+  }
 }
 
 // A path that cannot be examined counts as a mount point, so that nothing is

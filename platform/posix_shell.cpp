@@ -39,6 +39,7 @@ struct SpawnSetup {
 // The command starts with the default dispositions of SIGPIPE and SIGXFSZ
 // (the interpreter ignores them) and with no descriptor but 0, 1 and 2.
 int PosixShell::spawn(const std::string& command, int stdout_fd) {
+  before_command_();
   SpawnSetup setup;
   sigset_t defaults;
   sigemptyset(&defaults);

@@ -14,8 +14,8 @@ namespace {
 // methods left for failures.
 class PyserialLink : public RadarLink {
  public:
-  PyserialLink(PyRef serial, int fd)
-      : methods_(std::move(serial)), block_(fd, methods_, check_signals) {}
+  PyserialLink(PyRef serial, int fd, IdleWork& idle)
+      : methods_(std::move(serial)), block_(fd, methods_, check_signals, idle) {}
   bool byte_waiting() override { return block_.byte_waiting(); }
   std::uint8_t read_byte() override { return block_.read_byte(); }
 
@@ -60,13 +60,14 @@ std::unique_ptr<RadarLink> PythonSerialPorts::open(const std::string& device, lo
   PyRef link = checked(PyObject_CallFunction(serial_class.get(), "Ol", path.get(), baud));
   if (is_pyserial_posix(serial.get(), link.get())) {
     const int fd = descriptor_of(link.get());
-    return std::make_unique<PyserialLink>(std::move(link), fd);
+    return std::make_unique<PyserialLink>(std::move(link), fd, idle_);
   }
-  return std::make_unique<PythonLink>(std::move(link));
+  return std::make_unique<PythonLink>(std::move(link), idle_);
 }
 
-PythonLink::PythonLink(PyRef serial)
+PythonLink::PythonLink(PyRef serial, IdleWork& idle)
     : serial_(std::move(serial)),
+      idle_(idle),
       in_waiting_name_(checked(PyUnicode_FromString("inWaiting"))),
       read_name_(checked(PyUnicode_FromString("read"))),
       zero_(checked(PyLong_FromLong(0))) {}
@@ -76,6 +77,7 @@ bool PythonLink::byte_waiting() {
   PyRef count = checked(PyObject_CallMethodObjArgs(serial_.get(), in_waiting_name_.get(), nullptr));
   const int positive = PyObject_RichCompareBool(count.get(), zero_.get(), Py_GT);
   checked_status(positive);
+  idle_.run_due();
   if (positive == 1) return true;
   ::sched_yield();  // let the commands and the restart run; ask again at once
   return false;

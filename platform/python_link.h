@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/idle_work.h"
 #include "platform/ports.h"
 #include "platform/python_ref.h"
 
@@ -8,27 +9,32 @@ namespace kestrel {
 // Opens the radar link with the module's global `serial` (pyserial):
 // serial.Serial(device, baud). When that is pyserial's own POSIX class, the
 // link is read through its descriptor (BlockLink); any other link object is
-// used through its inWaiting() and read() methods (PythonLink).
+// used through its inWaiting() and read() methods (PythonLink). Either link
+// runs the `idle` work that falls due while it waits.
 class PythonSerialPorts : public SerialPorts {
  public:
-  explicit PythonSerialPorts(PyObject* globals) : globals_(PyRef::borrow(globals)) {}
+  PythonSerialPorts(PyObject* globals, IdleWork& idle)
+      : globals_(PyRef::borrow(globals)), idle_(idle) {}
   std::unique_ptr<RadarLink> open(const std::string& device, long baud) override;
 
  private:
   PyRef globals_;
+  IdleWork& idle_;
 };
 
 // A link object used through its inWaiting() and read() methods. Pending
 // signals (Ctrl-C) are checked at every poll, so the busy poll can be stopped;
-// a poll that finds nothing yields the processor once.
+// a poll that finds nothing yields the processor once. Every poll runs the
+// idle work that is due.
 class PythonLink : public RadarLink {
  public:
-  explicit PythonLink(PyRef serial);
+  explicit PythonLink(PyRef serial, IdleWork& idle = no_idle_work());
   bool byte_waiting() override;
   std::uint8_t read_byte() override;
 
  private:
   PyRef serial_;
+  IdleWork& idle_;
   PyRef in_waiting_name_;
   PyRef read_name_;
   PyRef zero_;

@@ -54,9 +54,10 @@ void import_module(PyObject* module, const char* name) {
 void check_signals() { checked_status(PyErr_CheckSignals()); }
 
 PythonPlatform::PythonPlatform(PyObject* module)
-    : serial_(PyModule_GetDict(module)),
+    : files_(posix_files_, flush_to_storage),
+      serial_(PyModule_GetDict(module), files_),
       buzzer_(PyModule_GetDict(module)),
-      shell_(check_signals),
+      shell_(check_signals, [this] { files_.flush_waiting(); }),
       clock_(check_signals),
       platform_{serial_, buzzer_, console_, shell_, clock_, files_} {}
 

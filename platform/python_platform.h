@@ -1,7 +1,10 @@
 // The program's platform as the module provides it: pyserial, the buzzer
-// module, sys.stdout, and POSIX for files, shell and clock.
+// module, sys.stdout, and POSIX for files, shell and clock. What is appended
+// to a file reaches the storage on DurableFiles' terms: the radar link wakes
+// for the flushes, and every command waits for them.
 #pragma once
 
+#include "platform/durable_files.h"
 #include "platform/posix_clock.h"
 #include "platform/posix_files.h"
 #include "platform/posix_shell.h"
@@ -27,14 +30,17 @@ class PythonPlatform {
  public:
   explicit PythonPlatform(PyObject* module);
   Platform& platform() { return platform_; }
+  // The files without the flushes, for the repair at start.
+  PosixFiles& posix_files() { return posix_files_; }
 
  private:
+  PosixFiles posix_files_;
+  DurableFiles files_;
   PythonSerialPorts serial_;
   PythonBuzzer buzzer_;
   PythonConsole console_;
   PosixShell shell_;
   PosixClock clock_;
-  PosixFiles files_;
   Platform platform_;
 };
 

@@ -183,9 +183,6 @@ def test_boot_after_a_cut_finds_what_the_host_read(cuts):
     assert added.startswith(b"Equipment Stop Time:" + host[records.LAST_SEEN] + b"\n\n\n")
 
 
-@pytest.mark.xfail(strict=True, raises=AssertionError,
-                   reason="NUL tails and records cut short in tagsheets after a "
-                   "power cut: rows are not on the card when the logger has written them")
 def test_power_cuts_leave_only_whole_records(cuts):
     """after every cut: only whole records, no NUL bytes, a valid last-seen file"""
     done, _, _ = cuts

@@ -1,6 +1,7 @@
 """pyserial's own link is read through its descriptor; any other link object
 through its inWaiting() and read(). Both must give the same run."""
 import re
+import time
 
 import radar_sim
 
@@ -67,3 +68,28 @@ def test_pyserial_read_by_descriptor_and_a_stand_in_link_run_alike(sandbox, kest
     # The stand-in reads one byte per call; pyserial's link takes what is waiting at once.
     assert generic_reads >= len(STREAM)
     assert fast_reads < len(STREAM) / 4
+
+
+def process_state(pid):
+    """The scheduler's state letter and the CPU ticks (user + system) used so far."""
+    with open("/proc/%d/stat" % pid, "rb") as stat:
+        fields = stat.read().rsplit(b")", 1)[1].split()
+    return fields[0].decode(), int(fields[11]) + int(fields[12])
+
+
+def test_a_silent_radar_leaves_the_program_asleep_until_a_byte_comes(sandbox):
+    sandbox.start()
+    program = next(pid for pid in sandbox.pids() if pid != sandbox.pid1)
+    _, ticks_before = process_state(program)
+    states = set()
+    for _ in range(50):
+        states.add(process_state(program)[0])
+        time.sleep(0.02)
+    state, ticks_after = process_state(program)
+    # A busy poll is always running or runnable (R) and takes a core: about
+    # 100 ticks a second.
+    assert states | {state} == {"S"}
+    assert ticks_after - ticks_before <= 5
+    sandbox.send(radar_sim.encode_frame(150))
+    sandbox.wait_for_console(rb"Distance of object:1\.50\n")
+    sandbox.wait_until(lambda: sandbox.buzzer_log() == ["blow"], what="the buzzer's blow")

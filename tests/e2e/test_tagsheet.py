@@ -1,7 +1,7 @@
 """Tagsheets, housekeeping, detections and the last-seen file, end to end."""
 import re
 
-from steps import TITLE, header, send_frames, tagsheet_path, today
+from steps import TITLE, header, row, send_frames, tagsheet_path, today
 
 
 def tagsheet(box, date):
@@ -94,3 +94,40 @@ class TestDetections:
         assert tagsheet(sandbox, date).endswith(TITLE)
         assert sandbox.buzzer_log() == ["off"] * 3
         assert (sandbox.config_dir / "current_time.txt").read_bytes() == b" "
+
+
+class TestRepairAfterAPowerCut:
+    """A cut can leave a tagsheet with a tail of NUL bytes after its last whole
+    record, or a write cut short on a 512-byte boundary; the next start removes
+    them before its header, and keeps every whole record."""
+
+    def test_every_tagsheet_loses_its_damaged_tail_and_nothing_else(self, sandbox):
+        date = today()
+        sheet = tagsheet_path(sandbox, date)
+        sheet.parent.mkdir()
+        first_run = header(b" ", b"08-00-05") + row(date.encode(), b"08-10-12", b"1.25")
+        sheet.write_bytes(first_run + b"\0" * 300)
+
+        def day(name, content):
+            path = tagsheet_path(sandbox, name)
+            path.parent.mkdir(exist_ok=True)
+            path.write_bytes(content)
+            return path
+
+        rows = header(b" ", b"07-00-00") + row(b"01-01-2020", b"07-10-00", b"2.50") * 11
+        cut_row = day("01-01-2020", rows + row(b"01-01-2020", b"07-10-01", b"2.50")[:512 - len(rows)])
+        assert len(cut_row.read_bytes()) == 512
+        stopped = header(b" ", b"07-00-00") + b"\nEquipment Stop Time: "
+        cut_after_stop = day("02-01-2020", stopped + b"\0" * 5000)
+        whole = day("03-01-2020", header(b" ", b"07-00-00") + b"\nEquipment Stop Time: ")
+        notes = sandbox.tagsheets_dir / "03-01-2020" / "notes.txt"
+        notes.write_bytes(b"not a tagsheet\0\0")
+
+        sandbox.set_config("current_time.txt", "08-10-12")
+        sandbox.start()
+        content = sheet.read_bytes()
+        assert content == first_run + header(b"08-10-12", header_time(content, 1))
+        assert cut_row.read_bytes() == rows
+        assert cut_after_stop.read_bytes() == stopped
+        assert whole.read_bytes() == header(b" ", b"07-00-00") + b"\nEquipment Stop Time: "
+        assert notes.read_bytes() == b"not a tagsheet\0\0"

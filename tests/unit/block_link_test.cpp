@@ -1,11 +1,20 @@
 #include "platform/block_link.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <pty.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fakes.h"
@@ -71,8 +80,7 @@ TEST(BlockLink, TakesTheWaitingBlockAtTheFirstReadAndHandsItOutByteByByte) {
     got += static_cast<char>(link.read_byte());
   }
   EXPECT_EQ(got, "bcde");
-  EXPECT_FALSE(link.byte_waiting());
-  EXPECT_EQ(signal_checks, 3) << "signals are checked at every poll that asks the driver";
+  EXPECT_EQ(signal_checks, 2) << "signals are checked at every poll that asks the driver";
   EXPECT_TRUE(methods.calls.empty());
 }
 
@@ -101,6 +109,161 @@ TEST(BlockLink, DescriptorFailuresAreLeftToTheLinksOwnOperations) {
   pipe.in.close();
   EXPECT_EQ(link.read_byte(), 'M');
   EXPECT_EQ(after_eof.calls, (std::vector<std::string>{"read"}));
+}
+
+// Runs an action on a thread of its own after a delay, unless it is destroyed
+// first. `done` tells whether it started.
+class Later {
+ public:
+  Later(std::chrono::milliseconds delay, std::function<void()> action)
+      : thread_([this, delay, action] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!woken_.wait_for(lock, delay, [this] { return cancelled_; })) {
+            done = true;
+            action();
+          }
+        }) {}
+  ~Later() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      cancelled_ = true;
+    }
+    woken_.notify_all();
+    thread_.join();
+  }
+  std::atomic<bool> done{false};
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  bool cancelled_ = false;
+  std::thread thread_;
+};
+
+// Polls the way the receive cycle waits for a byte; returns how many polls
+// found nothing.
+int empty_polls_until_a_byte(RadarLink& link) {
+  int empty = 0;
+  while (!link.byte_waiting()) ++empty;
+  return empty;
+}
+
+TEST(BlockLink, ASilentLinkSleepsUntilAByteArrives) {
+  Pipe pipe;
+  MethodsLink methods;
+  BlockLink link(pipe.out.get(), methods, count_signal_check);
+  for (int byte : {'x', 'y'}) {
+    Later send(std::chrono::milliseconds(100), [&] { pipe.send(std::string(1, byte)); });
+    EXPECT_LE(empty_polls_until_a_byte(link), 1) << "a busy poll asks again and again";
+    EXPECT_EQ(link.read_byte(), byte);
+  }
+  EXPECT_TRUE(methods.calls.empty());
+}
+
+// A signal is delivered to the handler, which only notes it; the run's check
+// of signals then throws, as Python's check does after its handler ran.
+volatile sig_atomic_t signal_noted = 0;
+int checks_before_raise = 0;  // raise the signal at this check (0: never)
+
+void check_noted_signal() {
+  if (signal_noted) throw Interrupted{};
+  if (--checks_before_raise == 0) ::raise(SIGUSR1);
+}
+
+struct NotedSignal {
+  NotedSignal() {
+    struct sigaction note {};
+    note.sa_handler = [](int) { signal_noted = 1; };
+    sigemptyset(&note.sa_mask);
+    ::sigaction(SIGUSR1, &note, &before);  // no SA_RESTART, as Python installs its handlers
+    signal_noted = 0;
+  }
+  ~NotedSignal() { ::sigaction(SIGUSR1, &before, nullptr); }
+  struct sigaction before {};
+};
+
+TEST(BlockLink, ASignalEndsTheSleepAndTheNextPollStopsTheRun) {
+  NotedSignal noted;
+  checks_before_raise = 0;
+  Pipe pipe;
+  MethodsLink methods;
+  BlockLink link(pipe.out.get(), methods, check_noted_signal);
+  const pthread_t sleeper = ::pthread_self();
+  Later interrupt(std::chrono::milliseconds(100), [&] { ::pthread_kill(sleeper, SIGUSR1); });
+  Later rescue(std::chrono::seconds(20), [&] { pipe.send("x"); });
+  EXPECT_FALSE(link.byte_waiting());
+  EXPECT_TRUE(interrupt.done);
+  EXPECT_THROW(link.byte_waiting(), Interrupted);
+  EXPECT_FALSE(rescue.done) << "the poll slept on after the signal, until a byte came";
+}
+
+// A signal that comes between a poll's check and its sleep must not wait for
+// the next byte either: the poll checks once more with signals held back, and
+// sleeps with them let in.
+TEST(BlockLink, ASignalJustBeforeTheSleepEndsItAtOnce) {
+  for (int at_check : {1, 2}) {
+    SCOPED_TRACE(at_check);
+    NotedSignal noted;
+    checks_before_raise = at_check;
+    Pipe pipe;
+    MethodsLink methods;
+    BlockLink link(pipe.out.get(), methods, check_noted_signal);
+    Later rescue(std::chrono::seconds(20), [&] { pipe.send("x"); });
+    EXPECT_THROW(empty_polls_until_a_byte(link), Interrupted);
+    EXPECT_FALSE(rescue.done) << "the signal waited for a byte";
+  }
+}
+
+// Work that falls due once, `after` from now; notes whether a byte had been
+// sent when it ran.
+struct WorkDue : IdleWork {
+  WorkDue(std::chrono::milliseconds after, const std::atomic<bool>& sent)
+      : due(std::chrono::steady_clock::now() + after), byte_sent(sent) {}
+  int run_due() override {
+    const auto now = std::chrono::steady_clock::now();
+    if (!ran && now >= due) {
+      ran = true;
+      ran_before_the_byte = !byte_sent;
+    }
+    if (ran) return -1;
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
+  }
+  std::chrono::steady_clock::time_point due;
+  const std::atomic<bool>& byte_sent;
+  bool ran = false;
+  bool ran_before_the_byte = false;
+};
+
+TEST(BlockLink, TheSleepWakesOnceForIdleWorkThenSleepsUntilAByte) {
+  Pipe pipe;
+  MethodsLink methods;
+  Later send(std::chrono::milliseconds(400), [&] { pipe.send("y"); });
+  WorkDue work(std::chrono::milliseconds(50), send.done);
+  BlockLink link(pipe.out.get(), methods, count_signal_check, work);
+  EXPECT_LE(empty_polls_until_a_byte(link), 2);
+  EXPECT_TRUE(work.ran_before_the_byte);
+  EXPECT_EQ(link.read_byte(), 'y');
+}
+
+TEST(BlockLink, AHangUpIsLeftToTheLinksOwnOperations) {
+  // A pipe whose writer is gone: the driver reports nothing, the sleep ends at once.
+  Pipe pipe;
+  pipe.in.close();
+  MethodsLink methods;
+  BlockLink link(pipe.out.get(), methods, count_signal_check);
+  EXPECT_TRUE(link.byte_waiting());
+  EXPECT_EQ(methods.calls, (std::vector<std::string>{"inWaiting"}));
+
+  // A pseudo-terminal whose other side closed, as a radar device that vanished.
+  int master = -1;
+  int slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  Fd slave_end(slave);
+  ::close(master);
+  MethodsLink after_hang_up;
+  BlockLink radar(slave_end.get(), after_hang_up, count_signal_check);
+  EXPECT_TRUE(radar.byte_waiting());
+  EXPECT_EQ(after_hang_up.calls, (std::vector<std::string>{"inWaiting"}));
 }
 
 // The whole run with the stream read in blocks through a pipe, against the same

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 
@@ -68,6 +70,90 @@ TEST(PosixFiles, ReplaceSwapsInANewFileWithTheOldMode) {
   EXPECT_EQ(after.st_mode & 07777, 0604u);
   EXPECT_NE(after.st_ino, before.st_ino);
   EXPECT_EQ(files.list(dir.path), Names{"time"});  // no temporary file left
+
+  // A folder in the file's place is not swapped away.
+  ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
+  EXPECT_THROW(files.replace(dir / "folder", " "), OsError);
+  struct stat folder {};
+  ASSERT_EQ(::stat((dir / "folder").c_str(), &folder), 0);
+  EXPECT_TRUE(S_ISDIR(folder.st_mode));
+  Names left = files.list(dir.path);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (Names{"folder", "time"}));
+}
+
+TEST(PosixFiles, ReplaceOfTheSameLengthWritesTheFileWhereItStands) {
+  TempDir dir;
+  PosixFiles files;
+  const std::string path = dir / "time";
+  files.replace(path, "08-00-01");
+  struct stat before {};
+  struct stat after {};
+  ::stat(path.c_str(), &before);
+  files.replace(path, "08-00-02");
+  ::stat(path.c_str(), &after);
+  EXPECT_EQ(read_raw(path), "08-00-02");
+  EXPECT_EQ(after.st_ino, before.st_ino) << "a cut between a swap and its flush empties the file";
+
+  // A link in the file's place is replaced, never written through.
+  const std::string other = dir / "other";
+  std::ofstream(other) << "keep-me!";
+  for (const std::string& name : {dir / "hard", dir / "soft"}) {
+    SCOPED_TRACE(name);
+    if (name == dir / "hard") {
+      ASSERT_EQ(::link(other.c_str(), name.c_str()), 0);
+    } else {
+      ASSERT_EQ(::symlink(other.c_str(), name.c_str()), 0);
+    }
+    files.replace(name, "08-00-03");
+    EXPECT_EQ(read_raw(name), "08-00-03");
+    EXPECT_EQ(read_raw(other), "keep-me!");
+  }
+}
+
+TEST(PosixFiles, EndsOfRegularFilesAreReadAndCut) {
+  TempDir dir;
+  PosixFiles files;
+  const std::string sheet = dir / "sheet";
+  std::ofstream(sheet, std::ios::binary) << std::string("rows\n") + std::string(3, '\0');
+  std::optional<FileEnd> end = files.end_of(sheet, 4);
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->offset, 4u);
+  EXPECT_EQ(end->bytes, std::string("\n\0\0\0", 4));
+  end = files.end_of(sheet, 100);
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->offset, 0u);
+  EXPECT_EQ(end->bytes.size(), 8u);
+  files.cut(sheet, 5);
+  EXPECT_EQ(read_raw(sheet), "rows\n");
+
+  // Nothing else is read or cut: no file, a folder, a FIFO (which would block
+  // an open for reading), a link to a file.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink(sheet.c_str(), (dir / "link").c_str()), 0);
+  for (const std::string& other : {dir / "missing", dir.path, dir / "fifo", dir / "link"}) {
+    SCOPED_TRACE(other);
+    EXPECT_FALSE(files.end_of(other, 4096));
+    files.cut(other, 0);
+  }
+  EXPECT_EQ(read_raw(sheet), "rows\n");
+}
+
+TEST(PosixFiles, FlushToStorage) {
+  TempDir dir;
+  PosixFiles files;
+  files.append(dir / "sheet", "row\n");
+  files.replace(dir / "time", "08-00-01");
+  EXPECT_NO_THROW(flush_to_storage({dir / "sheet", dir / "time", dir / "gone"}))
+      << "a file that is gone has nothing to flush";
+  std::ofstream(dir / "plain") << "a file, not a folder";
+  try {
+    flush_to_storage({dir / "sheet", dir / "plain/x"});
+    ADD_FAILURE() << "a path that cannot be opened was taken as flushed";
+  } catch (const OsError& error) {
+    EXPECT_EQ(error.code, ENOTDIR);
+    EXPECT_EQ(error.filename, dir / "plain/x");
+  }
 }
 
 TEST(PosixFiles, MountPoints) {
@@ -83,6 +169,19 @@ TEST(PosixShell, RunReturnsTheStatusAndCaptureTheExactOutput) {
   EXPECT_EQ(shell.run("exit 3"), 3);
   EXPECT_EQ(shell.run("kill -TERM $$"), -15);
   EXPECT_EQ(shell.capture("printf 'a\\0b\\n\\r'; echo to-stderr >&2"), std::string("a\0b\n\r", 5));
+}
+
+TEST(PosixShell, WhatRunsBeforeEachCommandRunsFirst) {
+  TempDir dir;
+  const std::string marker = dir / "marker";
+  int before = 0;
+  PosixShell shell([] {},
+                   [&] {
+                     ++before;
+                     std::ofstream(marker) << before;
+                   });
+  EXPECT_EQ(shell.run("test \"$(cat " + marker + ")\" = 1"), 0);
+  EXPECT_EQ(shell.capture("cat " + marker), "2");
 }
 
 TEST(PosixShell, NonZeroCaptureFailsWithStatusAndCommand) {
