@@ -56,6 +56,7 @@ def test_a_failed_run_is_noted_with_its_journal_lines(folder):
         "    2026-06-01T08:00:01+0000 host kestrel[42]: Traceback (most recent call last):",
         "    2026-06-01T08:00:01+0000 host kestrel[42]: FileNotFoundError: "
         "/home/pi/Configuration/Serial.txt"]
+    assert [path.name for path in (folder / "kestrel").iterdir()] == ["runs.log"]
     assert calls == ["--sync", "--quiet --no-pager --output=short-iso --lines=30 "
                      "_SYSTEMD_INVOCATION_ID=%s + INVOCATION_ID=%s" % (INVOCATION, INVOCATION)]
 
