@@ -71,10 +71,8 @@ def export_onto_fat(options):
 
 @pytest.fixture(scope="module")
 def helper_options():
-    """The vfat mount options the helper gives systemd-mount."""
-    command = mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="vfat")
-    (option,) = [arg for arg in command if arg.startswith("--options=")]
-    return option.split("=", 1)[1]
+    """The vfat mount options the helper mounts a stick with."""
+    return mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="vfat")[2]
 
 
 @pytest.mark.skipif(not os.path.exists(UML), reason="needs user-mode-linux (scripts/install-deps)")

@@ -2,8 +2,9 @@
 of a desktop automounter's way, leaving alone what the system uses or what
 was there at boot, and cleaning up after a stick is pulled.
 
-The helper runs in a bubblewrap sandbox with its own /media, and with fakes
-of systemd-mount, systemctl, findmnt, lsblk, swapon, logger and id first on PATH.
+The helper runs in a bubblewrap sandbox with its own /media and /run, and
+with fakes of systemd-run, systemd-mount, mount, systemctl, findmnt, lsblk,
+swapon, logger and id first on PATH.
 """
 import json
 import os
@@ -20,15 +21,17 @@ HELPER = REPO / "system" / "kestrel-usb-mount"
 # which the sandbox hides.
 HELPER_INSIDE = "/run/helper/kestrel-usb-mount"
 FAKE = Path(__file__).resolve().parent / "fake_command"
-FAKED = ["systemd-mount", "systemctl", "findmnt", "lsblk", "swapon", "logger", "id"]
+FAKED = ["systemd-run", "systemd-mount", "mount", "systemctl", "findmnt", "lsblk", "swapon", "logger", "id"]
 # A stick with one partition, inserted once the system is up.
 STICK = "/dev/sdb 8:16 disk -\n/dev/sdb1 8:17 part /dev/sdb\n"
 UP = "kestrel-usb-ready.service"
 TIMEOUT = 10
 
 
-def run_helper(action, setup="", **env):
-    """Runs the helper; returns (exit status, faked calls except id, entries of /media/pi)."""
+def run_helper(action, setup="", *args, **env):
+    """Runs the helper; returns (exit status, faked calls except id, entries of
+    /media/pi). Also keeps the notes it left, what /media/pi held while
+    systemd-mount ran and the entries left in the private place for mounting."""
     with tempfile.TemporaryDirectory() as folder:
         folder = Path(folder)
         (folder / "bin").mkdir()
@@ -44,31 +47,40 @@ def run_helper(action, setup="", **env):
         defaults = {"DEVNAME": "/dev/sdb1", "FAKE_BLOCK": STICK, "FAKE_ACTIVE": UP}
         for name, value in {**defaults, **env}.items():
             argv += ["--setenv", name, value]
-        script = '%s; "$0" "$1"; status=$?; mkdir -p /media/pi; ls -A /media/pi; exit $status'
-        result = subprocess.run(argv + ["sh", "-c", script % (setup or ":"), HELPER_INSIDE, action],
+        script = ('%s; "$0" "$@"; status=$?; mkdir -p /media/pi; ls -A /media/pi; echo //; '
+                  'ls -A /run/kestrel-usb 2>/dev/null; exit $status')
+        result = subprocess.run(argv + ["sh", "-c", script % (setup or ":"), HELPER_INSIDE,
+                                        action, *args],
                                 capture_output=True, text=True, timeout=TIMEOUT)
         log = folder / "calls"
         calls = [json.loads(line) for line in log.read_text().splitlines()] if log.exists() else []
+        media = folder / "calls.media"
+        run_helper.media_while_mounting = json.loads(media.read_text()) if media.exists() else None
     faked = [c for c in calls if c[0] not in ("id", "lsblk", "swapon", "findmnt", "logger")]
     run_helper.notes = [c[-1] for c in calls if c[0] == "logger"]
-    return result.returncode, faked, result.stdout.split()
+    media, staged = result.stdout.split("//")
+    run_helper.staged = staged.split()
+    return result.returncode, faked, media.split()
 
 
 def not_mounted(why, **env):
     """Asserts that the helper leaves the device alone and tells the journal why."""
     status, calls, _ = run_helper("add", **env)
     assert status == 0
-    assert [call for call in calls if call[0] == "systemd-mount"] == []
+    assert [call for call in calls if call[0] == "systemd-run"] == []
     assert run_helper.notes == ["%s: not mounted: %s" % (env.get("DEVNAME", "/dev/sdb1"), why)]
 
 
 def mounted(**env):
-    """The systemd-mount command the helper ran for an added device."""
+    """What the helper hands the transient service for an added device:
+    [device, mount point, options, type or ""]."""
     status, calls, _ = run_helper("add", **env)
     assert status == 0
-    mounts = [call for call in calls if call[0] == "systemd-mount"]
-    assert len(mounts) == 1, calls
-    return mounts[0]
+    (call,) = [call for call in calls if call[0] == "systemd-run"]
+    assert call[1:5] == ["--no-block", "--collect", "--quiet", "--service-type=oneshot"]
+    handed = call[call.index("--") + 1:]
+    assert handed[:2] == [HELPER_INSIDE, "mount"]
+    return handed[2:]
 
 
 class TestMountPointName:
@@ -81,15 +93,15 @@ class TestMountPointName:
         ({}, "sdb1"),
     ])
     def test_label_else_uuid_else_device_name_with_only_safe_characters(self, env, name):
-        assert mounted(ID_FS_TYPE="vfat", **env)[-2:] == ["/dev/sdb1", "/media/pi/" + name]
+        assert mounted(ID_FS_TYPE="vfat", **env)[:2] == ["/dev/sdb1", "/media/pi/" + name]
 
     def test_a_name_already_mounted_gets_the_device_name_added(self):
         taken = "8:33 /dev/sdc1 /media/pi/STICK\n8:34 /dev/sdc2 /media/pi/STICK-old\n"
-        where = mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="vfat", FAKE_MOUNTS=taken)[-1]
+        where = mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="vfat", FAKE_MOUNTS=taken)[1]
         assert where == "/media/pi/STICK-sdb1"
 
     def test_a_name_only_mounted_elsewhere_is_kept(self):
-        where = mounted(ID_FS_LABEL="STICK", FAKE_MOUNTS="8:33 /dev/sdc1 /mnt/STICK\n")[-1]
+        where = mounted(ID_FS_LABEL="STICK", FAKE_MOUNTS="8:33 /dev/sdc1 /mnt/STICK\n")[1]
         assert where == "/media/pi/STICK"
 
 
@@ -101,23 +113,20 @@ class TestMountOptions:
         ("ext4", "nosuid,nodev"),
     ])
     def test_pi_owns_files_on_file_systems_without_owners(self, fs_type, options):
-        command = mounted(ID_FS_LABEL="STICK", ID_FS_TYPE=fs_type)
-        assert command == ["systemd-mount", "--no-block", "--collect", "--options=" + options,
-                           "/dev/sdb1", "/media/pi/STICK"]
+        assert mounted(ID_FS_LABEL="STICK", ID_FS_TYPE=fs_type)[2:] == [options, ""]
 
 
 class TestNtfs:
     def test_the_kernels_read_write_driver_where_ntfs_3g_is_missing(self):
-        command = mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="ntfs")
-        assert command[:4] == ["systemd-mount", "--no-block", "--collect", "--type=ntfs3"]
-        assert command[4] == "--options=nosuid,nodev,uid=1001,gid=1002,umask=0022"
+        assert mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="ntfs")[2:] == [
+            "nosuid,nodev,uid=1001,gid=1002,umask=0022", "ntfs3"]
 
     def test_ntfs_3g_where_it_is_installed(self):
         setup = "mkdir /run/log/sbin && ln -s /bin/true /run/log/sbin/mount.ntfs"
         status, calls, _ = run_helper("add", setup, ID_FS_LABEL="STICK", ID_FS_TYPE="ntfs",
                                       PATH="/run/fakes:/usr/bin:/bin:/run/log/sbin")
-        (command,) = [call for call in calls if call[0] == "systemd-mount"]
-        assert status == 0 and not any(arg.startswith("--type") for arg in command)
+        (command,) = [call for call in calls if call[0] == "systemd-run"]
+        assert status == 0 and command[-1] == ""
 
 
 class TestDesktopAutomounter:
@@ -188,13 +197,59 @@ class TestDevicesInUse:
     def test_the_second_partition_of_a_stick_whose_first_is_mounted_for_the_logger(self):
         two = STICK + "/dev/sdb2 8:18 part /dev/sdb\n"
         where = mounted(DEVNAME="/dev/sdb2", ID_FS_LABEL="DATA", FAKE_BLOCK=two,
-                        FAKE_MOUNTS="8:17 /dev/sdb1 /media/pi/STICK\n")[-1]
+                        FAKE_MOUNTS="8:17 /dev/sdb1 /media/pi/STICK\n")[1]
         assert where == "/media/pi/DATA"
 
     def test_a_stick_beside_a_board_booted_from_usb(self):
         where = mounted(ID_FS_LABEL="STICK", FAKE_BLOCK=USB_BOOT + STICK,
-                        FAKE_MOUNTS=USB_BOOT_MOUNTS)[-1]
+                        FAKE_MOUNTS=USB_BOOT_MOUNTS)[1]
         assert where == "/media/pi/STICK"
+
+
+OPTIONS = "nosuid,nodev,uid=1001,gid=1002,umask=0022"
+STAGED = "/run/kestrel-usb/STICK"
+
+
+def mount_stick(setup="", fs_type="", **env):
+    """Runs the transient service's part for /dev/sdb1 on /media/pi/STICK."""
+    return run_helper("mount", "mkdir -p /media/pi && " + (setup or ":"), "/dev/sdb1",
+                      "/media/pi/STICK", OPTIONS, fs_type, **env)
+
+
+class TestMountedBeforeItShows:
+    def test_the_stick_is_mounted_in_a_private_place_and_moved_under_media_pi(self):
+        status, calls, listing = mount_stick(fs_type="ntfs3")
+        assert status == 0
+        assert calls == [
+            ["mount", "-t", "tmpfs", "-o", "mode=0700,size=64k", "kestrel-usb", "/run/kestrel-usb"],
+            ["mount", "--make-private", "/run/kestrel-usb"],
+            ["systemd-mount", "--collect", "--type=ntfs3", "--options=" + OPTIONS, "/dev/sdb1",
+             STAGED],
+            ["mount", "--move", STAGED, "/media/pi/STICK"]]
+        assert run_helper.media_while_mounting == []
+        assert (listing, run_helper.staged) == (["STICK"], [])
+
+    def test_a_mount_that_fails_leaves_nothing_under_media_pi(self):
+        status, calls, listing = mount_stick(FAKE_FAIL="systemd-mount")
+        assert status != 0
+        assert (listing, run_helper.staged) == ([], [])
+        assert run_helper.notes == [
+            "/dev/sdb1: not mounted: systemd-mount: it failed "
+            "(journalctl -u run-kestrel\\x2dusb-STICK.mount)"]
+
+    def test_a_name_taken_meanwhile_is_left_as_it_is_and_the_stick_unmounted(self):
+        status, calls, listing = mount_stick("mkdir -p /media/pi/STICK && touch /media/pi/STICK/a")
+        assert status != 0
+        assert calls[-1] == ["systemd-mount", "--umount", STAGED]
+        assert (listing, run_helper.staged) == (["STICK"], [])
+        assert run_helper.notes == ["/dev/sdb1: not mounted: it could not be moved to "
+                                    "/media/pi/STICK"]
+
+    def test_a_refused_move_takes_back_its_mount_point_and_unmounts_the_stick(self):
+        status, calls, listing = mount_stick(FAKE_FAIL="mount --move")
+        assert status != 0
+        assert calls[-1] == ["systemd-mount", "--umount", STAGED]
+        assert (listing, run_helper.staged) == ([], [])
 
 
 class TestRemoval:
