@@ -345,9 +345,10 @@ class TestStickThatCannotBeMounted:
         rows = board.rows()
         boot = board.sh("cat /proc/sys/kernel/random/boot_id")
         # What /media/pi holds, five times a second, from before the stick
-        # until after the helper gave up on it.
-        board.sh("sh -c 'echo $$ >/run/media-watch.pid; "
-                 "while :; do ls -A /media/pi; echo .; sleep 0.2; done' >/run/media-watch 2>&1 &")
+        # until after the helper gave up on it; started from a subshell, so
+        # that the shell reports no job when it ends.
+        board.sh("(sh -c 'echo $$ >/run/media-watch.pid; while :; do ls -A /media/pi; echo .; "
+                 "sleep 0.2; done' >/run/media-watch 2>&1 &)")
         board.qemu.plug_stick(stick, "unmountable")
         try:
             note = machine.wait_until(lambda: board.mount_helper_notes()[notes:], 120,
@@ -356,7 +357,8 @@ class TestStickThatCannotBeMounted:
             board.wait_rows(rows + len(INSIDE))
         finally:
             board.qemu.pull_stick("unmountable")
-        watched = board.sh("kill $(cat /run/media-watch.pid); cat /run/media-watch")
+        board.sh("kill $(cat /run/media-watch.pid)")
+        watched = board.sh("cat /run/media-watch")
         entries = sorted(set(watched.split()) - {"."})
         restarted = board.sh("cat /proc/sys/kernel/random/boot_id") != boot
         figures["unmountable_stick"] = {
