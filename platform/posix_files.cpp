@@ -28,9 +28,9 @@ Fd open_or_fail(const std::string& path, int flags, mode_t mode = 0) {
 // A regular file, not a link to one: the tagsheet folders are open to every
 // user, and a link planted there must not have another file read or cut.
 // Opened without waiting, since a FIFO named like the file would block.
-Fd open_regular(const std::string& path, int flags) {
+// `file` is left with what fstat says of it.
+Fd open_regular(const std::string& path, int flags, struct stat& file) {
   Fd fd(::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat file {};
   if (fd.valid() && (::fstat(fd.get(), &file) != 0 || !S_ISREG(file.st_mode))) return Fd();
   return fd;
 }
@@ -72,9 +72,9 @@ std::string parent_of(const std::string& path) {
 bool overwrite_same_length(const std::string& path, const std::string& text) {
   constexpr std::size_t sector = 512;
   if (text.size() > sector) return false;
-  Fd fd = open_regular(path, O_WRONLY);
   struct stat file {};
-  if (!fd.valid() || ::fstat(fd.get(), &file) != 0 || file.st_nlink != 1 ||
+  Fd fd = open_regular(path, O_WRONLY, file);
+  if (!fd.valid() || file.st_nlink != 1 ||
       static_cast<std::uint64_t>(file.st_size) != text.size()) {
     return false;
   }
@@ -169,9 +169,9 @@ std::vector<std::string> PosixFiles::list(const std::string& directory) {
 }
 
 std::optional<FileEnd> PosixFiles::end_of(const std::string& path, std::size_t length) {
-  Fd fd = open_regular(path, O_RDONLY);
   struct stat file {};
-  if (!fd.valid() || ::fstat(fd.get(), &file) != 0) return std::nullopt;
+  Fd fd = open_regular(path, O_RDONLY, file);
+  if (!fd.valid()) return std::nullopt;
   const auto size = static_cast<std::uint64_t>(file.st_size);
   FileEnd end;
   end.offset = size - std::min<std::uint64_t>(size, length);
@@ -188,7 +188,8 @@ std::optional<FileEnd> PosixFiles::end_of(const std::string& path, std::size_t l
 }
 
 void PosixFiles::cut(const std::string& path, std::uint64_t length) {
-  Fd fd = open_regular(path, O_WRONLY);
+  struct stat file {};
+  Fd fd = open_regular(path, O_WRONLY, file);
   if (fd.valid() && ::ftruncate(fd.get(), static_cast<off_t>(length)) != 0) {
     // Left as it is, as the port says.
   }
