@@ -51,7 +51,7 @@ class Browser:
     def __init__(self, downloads=None, width=1100, height=900):
         for path, package in ((CHROMIUM, "chromium"), (CHROMEDRIVER, "chromium-driver")):
             if not os.access(path, os.X_OK):
-                raise FileNotFoundError("%s is missing (Debian's %s: scripts/install-deps)"
+                raise FileNotFoundError("%s is missing (Debian's %s: scripts/install-deps browser)"
                                         % (path, package))
         self.profile = Path(tempfile.mkdtemp(prefix="kestrel-chromium-"))
         self.downloads = Path(downloads or self.profile / "downloads").resolve()

@@ -75,7 +75,7 @@ def helper_options():
     return mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="vfat")[2]
 
 
-@pytest.mark.skipif(not os.path.exists(UML), reason="needs user-mode-linux (scripts/install-deps)")
+@pytest.mark.skipif(not os.path.exists(UML), reason="needs user-mode-linux (scripts/install-deps e2e)")
 class TestFatStick:
     def test_the_export_copies_cleanly_with_the_helpers_options(self, helper_options):
         output = export_onto_fat(helper_options)

@@ -6,8 +6,9 @@ later), so registering qemu-arm there leaves the machine's own registrations
 as they are, and nothing is left behind when the command ends. util-linux's
 unshare maps only root, or asks /etc/subuid for more, while building a root
 file system needs every user id, so the identity map is written here. On an
-older kernel, machine_wide() registers qemu-arm for the machine instead, and
-leaves binfmt_misc as it found it afterwards.
+older kernel, or in a chroot (where no user namespace can be made),
+machine_wide() registers qemu-arm for the machine instead, and leaves
+binfmt_misc as it found it afterwards.
 """
 import contextlib
 import ctypes
@@ -77,10 +78,20 @@ def enter_private_armhf_namespace():
         register.write(arm_rule())
 
 
+def may_make_user_namespace():
+    """Whether a child of this process can enter a new user namespace: not in
+    a chroot, for one."""
+    child = os.fork()
+    if child == 0:
+        os._exit(0 if libc.unshare(CLONE_NEWUSER) == 0 else 1)
+    return os.waitpid(child, 0)[1] == 0
+
+
 def sandboxed_binfmt():
-    """Whether this kernel gives each user namespace a binfmt_misc of its own."""
+    """Whether this kernel gives each user namespace a binfmt_misc of its own,
+    and this process may make one."""
     major, minor = re.match(r"(\d+)\.(\d+)", os.uname().release).groups()
-    return (int(major), int(minor)) >= (6, 7)
+    return (int(major), int(minor)) >= (6, 7) and may_make_user_namespace()
 
 
 @contextlib.contextmanager

@@ -1,7 +1,10 @@
 """Builds the guest: a Debian 12 armhf root with Debian's armmp kernel, set up
 as Raspberry Pi OS Lite sets up a board, with a simulated GPIO chip. The result
 is cached under BUILD/image-KEY/, keyed on everything that goes into it: the
-files of this folder and the Debian versions of the kernel it runs.
+files of this folder and the Debian versions of the kernel it runs. The root,
+the kernel, its headers and its source all come from one set of the archive's
+armhf indexes (tools/arm_archive.py); nothing of armhf is installed on this
+machine.
 
     image.py BUILD      prints the folder of the image, building it if needed
 """
@@ -17,19 +20,19 @@ import time
 import armhf_ns
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(REPO, "tools"))
+import arm_archive  # noqa: E402
+
 GUEST = os.path.join(HERE, "guest")
 FIRST_USER = "fieldtech"
-SUITE = "bookworm"
-MIRRORS = ["deb http://deb.debian.org/debian bookworm main",
-           "deb http://deb.debian.org/debian bookworm-updates main",
-           "deb http://deb.debian.org/debian-security bookworm-security main"]
 # What Raspberry Pi OS Lite has of what the logger and its package use or meet
 # on a board (its saved clock, NTFS sticks through ntfs-3g); kestrel itself is
 # installed on the running guest by the tests.
 PACKAGES = ["systemd", "systemd-sysv", "systemd-timesyncd", "udev", "kmod", "procps",
             "e2fsprogs", "dosfstools", "dbus", "libpam-systemd", "sudo", "adduser", "python3",
             "python3-serial", "rsync", "fake-hwclock", "ntfs-3g"]
-KERNEL_SOURCE = "/usr/src/linux-source-6.1.tar.xz"
+KERNEL_SOURCE = "usr/src/linux-source-6.1.tar.xz"
 SIM_SOURCES = ["drivers/gpio/gpio-sim.c", "drivers/gpio/gpiolib.h", "kernel/irq/irq_sim.c"]
 IMAGE_SIZE = "2G"
 
@@ -54,40 +57,39 @@ def output(argv):
     return subprocess.run(argv, check=True, capture_output=True, text=True).stdout
 
 
-def kernel_versions():
-    """The armmp kernel Debian's archive has now: its package, release and
-    version, and the version of the kernel source beside it."""
-    depends = output(["apt-cache", "depends", "linux-image-armmp:armhf"])
-    names = [line.split(":", 1)[1].strip() for line in depends.splitlines()
-             if line.strip().startswith("Depends:") and "linux-image-" in line]
+def kernel_versions(archive):
+    """The armmp kernel the archive's indexes have: its package, release and
+    version; its headers and source are fetched at the same version."""
+    names = [name for name in archive.depends("linux-image-armmp") if "linux-image-" in name]
     if not names:
-        raise ImageError("apt knows no linux-image-armmp for armhf: is armhf added "
-                         "(dpkg --add-architecture armhf) and apt-get update run?")
+        raise ImageError("the armhf indexes have no linux-image-armmp")
     package = names[0].split(":")[0]
-    policy = output(["apt-cache", "policy", package + ":armhf"])
-    version = [line.split()[1] for line in policy.splitlines()
-               if line.strip().startswith("Candidate:")][0]
-    source = output(["dpkg-query", "-W", "-f=${Version}", "linux-source-6.1"])
-    if source != version:
-        raise ImageError("linux-source-6.1 is %s but the armmp kernel is %s: "
-                         "apt-get update and install linux-source-6.1=%s" % (source, version, version))
+    version = archive.candidate(package)
+    source = archive.candidate("linux-source-6.1")
+    if version is None or source != version:
+        raise ImageError("the armhf indexes have %s %s but linux-source-6.1 %s"
+                         % (package, version, source))
     return {"package": package, "release": package[len("linux-image-"):], "version": version}
 
 
-def image_key(versions):
+def image_key(versions, suites):
     digest = hashlib.sha256()
-    digest.update(json.dumps([versions, PACKAGES, MIRRORS, FIRST_USER, IMAGE_SIZE]).encode())
+    digest.update(json.dumps([versions, suites, PACKAGES, arm_archive.MIRRORS, FIRST_USER,
+                              IMAGE_SIZE]).encode())
     for path in sorted(glob.glob(os.path.join(GUEST, "*")) + [os.path.abspath(__file__),
-                                                              armhf_ns.__file__]):
+                                                              armhf_ns.__file__,
+                                                              arm_archive.__file__]):
         digest.update(os.path.basename(path).encode())
         with open(path, "rb") as source:
             digest.update(source.read())
     return digest.hexdigest()[:16]
 
 
-def build_gpio_sim(work, versions, log):
+def build_gpio_sim(work, archive, versions, armhf_root, log):
     """gpio-sim.ko for the guest's kernel: Debian's kernels leave it out, so it
-    is built here from Debian's kernel source against the armmp headers."""
+    is built here from Debian's kernel source against the armmp headers. The
+    headers' tools are armhf programs: they run through qemu-arm with the
+    libraries of the armhf root."""
     debs = os.path.join(work, "debs")
     headers = os.path.join(work, "headers")
     module = os.path.join(work, "gpio-sim")
@@ -95,11 +97,16 @@ def build_gpio_sim(work, versions, log):
         os.makedirs(folder)
     release, version = versions["release"], versions["version"]
     common = release.rsplit("-", 1)[0] + "-common"
-    run(["apt-get", "download", "-q", "linux-headers-%s:armhf=%s" % (release, version),
-         "linux-headers-%s=%s" % (common, version), "linux-kbuild-6.1:armhf=%s" % version],
-        log, cwd=debs)
+    archive.download(["linux-headers-%s=%s" % (release, version),
+                      "linux-headers-%s=%s" % (common, version),
+                      "linux-kbuild-6.1=%s" % version], debs)
     for deb in sorted(glob.glob(os.path.join(debs, "*.deb"))):
         run(["dpkg-deb", "-x", deb, headers], log)
+    source = os.path.join(work, "source")
+    os.makedirs(source)
+    archive.download(["linux-source-6.1=%s" % version], source)
+    run(["sh", "-c", 'dpkg-deb --fsys-tarfile "$1" | tar -x -C "$2" "./$3"', "sh",
+         glob.glob(os.path.join(source, "*.deb"))[0], source, KERNEL_SOURCE], log)
     tree = os.path.join(headers, "usr/src/linux-headers-" + release)
     makefile = os.path.join(tree, "Makefile")
     with open(makefile) as text:
@@ -107,7 +114,7 @@ def build_gpio_sim(work, versions, log):
     with open(makefile, "w") as text:  # it includes the common part by its installed path
         text.write(content.replace("/usr/src/", os.path.join(headers, "usr/src") + "/"))
     members = ["linux-source-6.1/" + name for name in SIM_SOURCES]
-    run(["tar", "-xJf", KERNEL_SOURCE, "-C", work] + members, log)
+    run(["tar", "-xJf", os.path.join(source, KERNEL_SOURCE), "-C", work] + members, log)
     for name in SIM_SOURCES:
         target = "sim_main.c" if name.endswith("gpio-sim.c") else os.path.basename(name)
         shutil.copy(os.path.join(work, "linux-source-6.1", name), os.path.join(module, target))
@@ -123,11 +130,12 @@ def build_gpio_sim(work, versions, log):
         text.write(patched)
     shutil.copy(os.path.join(GUEST, "Kbuild"), module)
     run(["make", "-C", tree, "M=" + module, "ARCH=arm",
-         "CROSS_COMPILE=arm-linux-gnueabihf-", "modules"], log)
+         "CROSS_COMPILE=arm-linux-gnueabihf-", "modules"], log,
+        env=dict(os.environ, QEMU_LD_PREFIX=armhf_root))
     return os.path.join(module, "gpio-sim.ko")
 
 
-def build_root(root, versions, module, log):
+def build_root(root, archive, versions, module, log):
     release = versions["release"]
     guest = GUEST
     divert = ('chroot "$1" dpkg-divert --quiet --local --rename --add /usr/sbin/update-initramfs'
@@ -147,9 +155,9 @@ def build_root(root, versions, module, log):
         'rm "$1/tmp/setup"',
     ])
     include = ",".join(PACKAGES + ["%s=%s" % (versions["package"], versions["version"])])
-    run(["mmdebstrap", "--mode=root", "--variant=minbase", "--arch=armhf",
-         "--include=" + include, "--essential-hook=" + divert,
-         "--customize-hook=" + install_files, SUITE, root] + MIRRORS, log)
+    run(archive.mmdebstrap(["--mode=root", "--variant=minbase", "--include=" + include,
+                            "--essential-hook=" + divert, "--customize-hook=" + install_files],
+                           root), log)
 
 
 def add_device_nodes(disk, log):
@@ -164,14 +172,14 @@ def add_device_nodes(disk, log):
     os.remove(commands)
 
 
-def build(folder, versions, log):
+def build(folder, archive, versions, armhf_root, log):
     work = folder + ".work"
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     started = time.monotonic()
-    module = build_gpio_sim(work, versions, log)
+    module = build_gpio_sim(work, archive, versions, armhf_root, log)
     root = os.path.join(work, "root")
-    build_root(root, versions, module, log)
+    build_root(root, archive, versions, module, log)
     release = versions["release"]
     shutil.copy(os.path.join(root, "boot", "vmlinuz-" + release), os.path.join(work, "vmlinuz"))
     shutil.copy(os.path.join(root, "boot", "initrd.img-" + release), os.path.join(work, "initrd.img"))
@@ -185,24 +193,25 @@ def build(folder, versions, log):
                 "build_seconds": round(time.monotonic() - started), "built_at": time.time()}
     with open(os.path.join(work, "manifest.json"), "w") as out:
         json.dump(manifest, out, indent=1)
-    for name in ("debs", "headers", "gpio-sim", "linux-source-6.1"):
+    for name in ("debs", "headers", "gpio-sim", "linux-source-6.1", "source"):
         shutil.rmtree(os.path.join(work, name))
     os.rename(work, folder)
 
 
-def build_in_namespace(folder, versions, log):
+def build_in_namespace(folder, *build_args):
     """Builds with armhf emulation: in a child process with a namespace of its
     own where the kernel allows that, else with the machine's binfmt_misc."""
+    log = build_args[-1]
     if not armhf_ns.sandboxed_binfmt():
         with armhf_ns.machine_wide():
-            build(folder, versions, log)
+            build(folder, *build_args)
         return
     child = os.fork()
     if child == 0:
         status = 1
         try:
             armhf_ns.enter_private_armhf_namespace()
-            build(folder, versions, log)
+            build(folder, *build_args)
             status = 0
         except Exception as error:  # pylint: disable=broad-except
             print("image: %s" % error, file=sys.stderr)
@@ -216,10 +225,14 @@ def build_in_namespace(folder, versions, log):
 
 def image(build_dir):
     """The folder of the cached image for today's kernel, built if missing."""
-    versions = kernel_versions()
-    folder = os.path.join(build_dir, "image-" + image_key(versions))
+    repo_build = os.path.join(REPO, "build")
+    archive = arm_archive.Archive("armhf", os.path.join(repo_build, "armhf", "apt"))
+    archive.update()
+    versions = kernel_versions(archive)
+    folder = os.path.join(build_dir, "image-" + image_key(versions, archive.suites()))
     if os.path.exists(os.path.join(folder, "manifest.json")):
         return folder
+    armhf_root = arm_archive.root("armhf", repo_build, archive)
     os.makedirs(build_dir, exist_ok=True)
     for old in glob.glob(os.path.join(build_dir, "image-*")):
         shutil.rmtree(old)
@@ -227,7 +240,7 @@ def image(build_dir):
     if os.path.exists(log):
         os.remove(log)
     print("building the guest image (log: %s)" % log, file=sys.stderr)
-    build_in_namespace(folder, versions, log)
+    build_in_namespace(folder, archive, versions, armhf_root, log)
     return folder
 
 
@@ -236,7 +249,7 @@ def main(argv):
         sys.exit(__doc__)
     try:
         print(image(os.path.abspath(argv[1])))
-    except ImageError as error:
+    except (ImageError, arm_archive.ArchiveError) as error:
         sys.exit("image: %s" % error)
 
 

@@ -241,7 +241,7 @@ def under_qemu(program):
     """The command that runs an armhf program with Debian's armhf libraries (ARMv7: qemu-arm's
     default processor runs them, its ARM1176 would not)."""
     if not (ARMHF_ROOT / "usr/bin/python3.11").is_file():
-        pytest.fail("%s is missing (scripts/armhf-root)" % ARMHF_ROOT, pytrace=False)
+        pytest.fail("%s is missing (scripts/arm-root)" % ARMHF_ROOT, pytrace=False)
     return ["qemu-arm-static", "-L", str(ARMHF_ROOT), str(program)]
 
 

@@ -160,7 +160,7 @@ def close_to(pixel, colour, tolerance=24):
 
 def test_page_shows_its_charts_in_a_real_browser(report_tool, folder):
     if shutil.which("chromium") is None:
-        pytest.fail("chromium is missing: scripts/install-deps installs it", pytrace=False)
+        pytest.fail("chromium is missing: scripts/install-deps browser installs it", pytrace=False)
     day = folder / "in" / "07-12-2026"
     day.mkdir(parents=True)
     rows = b"".join(b"07-12-2026    %02d-%02d-00        %d.%02d\n" % (8 + n // 60, n % 60, 1 + n % 2, n % 100)

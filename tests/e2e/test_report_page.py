@@ -20,7 +20,8 @@ PAGE = REPO_ROOT / os.environ.get("KESTREL_REPORT_PAGE", "build/report/kestrel-r
 def page_and_tool():
     tool = REPO_ROOT / os.environ.get("KESTREL_REPORT", "build/report/kestrel-report")
     for path, how in ((tool, "scripts/build"), (PAGE, "scripts/build"),
-                      (CHROMIUM, "scripts/install-deps"), (CHROMEDRIVER, "scripts/install-deps")):
+                      (CHROMIUM, "scripts/install-deps browser"),
+                      (CHROMEDRIVER, "scripts/install-deps browser")):
         if not os.path.exists(path):
             pytest.fail("%s is missing (%s)" % (path, how), pytrace=False)
     return PAGE, tool
@@ -30,7 +31,7 @@ def page_and_tool():
 def faketime():
     found = glob.glob("/usr/lib/*/faketime/libfaketime.so.1")
     if not found:
-        pytest.fail("libfaketime is missing: scripts/install-deps installs it", pytrace=False)
+        pytest.fail("libfaketime is missing: scripts/install-deps e2e installs it", pytrace=False)
     return found[0]
 
 
