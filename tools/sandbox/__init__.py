@@ -598,8 +598,10 @@ class Sandbox:
 
     def run_inside(self, argv):
         """Run a command (argv list) as root in the sandbox's mount and pid namespaces
-        (the pid namespace gives it the sandbox's /proc/self, which umount -l reads)."""
-        command = ["nsenter", "-t", str(self.pid1), "-m", "-p", "--"] + argv
+        (the pid namespace gives it the sandbox's /proc/self, which umount -l reads),
+        and in its root: where this process is in a chroot, the mount namespace's
+        own root is the machine's, not the sandbox's."""
+        command = ["nsenter", "-t", str(self.pid1), "-m", "-p", "-r", "--"] + argv
         result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT)
         if result.returncode != 0:
             raise SandboxError("%r failed: %s" % (argv, result.stderr.decode(errors="replace")))
