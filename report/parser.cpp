@@ -24,7 +24,9 @@ bool starts_with(std::string_view text, std::string_view prefix) {
 }  // namespace
 
 void TagsheetParser::line(std::string_view text, bool ended) {
-  ++line_;
+  if (++line_ == 1 && starts_with(text, tagsheet::byte_order_mark)) {
+    text.remove_prefix(tagsheet::byte_order_mark.size());
+  }
   switch (state_) {
     case State::body:
       body_line(text, ended);
