@@ -52,7 +52,7 @@ class FakeRadar : public RadarLink {
 // `failing` ("append PATH", ...) throws.
 struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
   std::unique_ptr<RadarLink> open(const std::string& device, long baud) override {
-    log.push_back("open " + device + " " + std::to_string(baud));
+    touch("open " + device + " " + std::to_string(baud), "open " + device);
     return std::make_unique<FakeRadar>(log, script);
   }
   void blow() override { log.push_back("blow"); }
@@ -123,7 +123,7 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
   std::map<std::string, std::string> content;
   std::map<std::size_t, std::vector<std::string>> media;
   std::set<std::string> mounts, failing;
-  Platform platform{*this, *this, *this, *this, *this, *this};
+  Platform platform{*this, *this, *this, *this, *this, *this, *this};
 
  private:
   std::vector<std::string> folders_in(const std::string& directory) const {
