@@ -117,6 +117,7 @@ struct Platform {
   Shell& shell;
   Clock& clock;
   Files& files;
+  FileEnds& file_ends;
 };
 
 }  // namespace kestrel

@@ -35,6 +35,15 @@ Fd open_regular(const std::string& path, int flags, struct stat& file) {
   return fd;
 }
 
+// Whether the path names a regular file (through links); false when it names
+// nothing.
+bool regular_file_at(const std::string& path) {
+  struct stat file {};
+  if (::stat(path.c_str(), &file) == 0) return S_ISREG(file.st_mode);
+  if (errno != ENOENT) fail(path);
+  return false;
+}
+
 // Writes all of text; false with errno set when the file took less.
 bool write_all(int fd, const std::string& text) {
   std::size_t done = 0;
@@ -198,9 +207,13 @@ void PosixFiles::cut(const std::string& path, std::uint64_t length) {
 // Every file's data is written and waited for first (sync_file_range), and
 // only then committed (fdatasync): the first commit takes the journal with all
 // of them, so no commit names a length or a file whose data is not stored yet.
+// Only a regular file keeps data on the storage: anything else (a link to
+// /dev/null, a FIFO, a device) has nothing to flush and is not even opened,
+// since opening a device may act on it.
 void flush_to_storage(const std::vector<std::string>& paths) {
   std::vector<std::pair<Fd, const std::string*>> written;
   for (const std::string& path : paths) {
+    if (!regular_file_at(path)) continue;
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid() && errno == ENOENT) continue;
     if (!fd.valid()) fail(path);

@@ -16,7 +16,7 @@ class PosixFiles : public Files, public FileEnds {
 };
 
 // Brings what was written to the files to the storage, together. A file that
-// is gone has nothing to bring.
+// is gone, or a path that names no regular file, has nothing to bring.
 void flush_to_storage(const std::vector<std::string>& paths);
 
 }  // namespace kestrel

@@ -30,8 +30,6 @@ class PythonPlatform {
  public:
   explicit PythonPlatform(PyObject* module);
   Platform& platform() { return platform_; }
-  // The files without the flushes, for the repair at start.
-  PosixFiles& posix_files() { return posix_files_; }
 
  private:
   PosixFiles posix_files_;

@@ -8,6 +8,7 @@ namespace kestrel::report {
 
 namespace {
 
+using tagsheet::max_extra_header_lines;
 using tagsheet::serial_label;
 using tagsheet::start_label;
 using tagsheet::stop_label;
@@ -15,9 +16,6 @@ using tagsheet::title_line;
 
 // The empty lines between a header's first line and its start time.
 constexpr size_t header_gap_lines = tagsheet::header_gap.size() - 1;
-// Line ends inside the inserted texts (last-seen time, serial number) add lines to a
-// header; more than this many means the header is broken.
-constexpr size_t max_extra_header_lines = 8;
 
 bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -26,7 +24,9 @@ bool starts_with(std::string_view text, std::string_view prefix) {
 }  // namespace
 
 void TagsheetParser::line(std::string_view text, bool ended) {
-  ++line_;
+  if (++line_ == 1 && starts_with(text, tagsheet::byte_order_mark)) {
+    text.remove_prefix(tagsheet::byte_order_mark.size());
+  }
   switch (state_) {
     case State::body:
       body_line(text, ended);

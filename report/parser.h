@@ -31,7 +31,8 @@ class RecordSink {
 class TagsheetParser {
  public:
   explicit TagsheetParser(RecordSink& sink) : sink_(sink) {}
-  // The next line without its line end; ended says whether it had one.
+  // The next line without its line end; ended says whether it had one. A
+  // byte-order mark before the first line is dropped.
   void line(std::string_view text, bool ended = true);
   // The next line was too long to be a record; it is skipped.
   void too_long_line();

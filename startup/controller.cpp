@@ -7,6 +7,7 @@
 #include "tagsheet/housekeeping.h"
 #include "tagsheet/log.h"
 #include "tagsheet/records.h"
+#include "tagsheet/repair.h"
 
 namespace kestrel {
 namespace {
@@ -50,6 +51,7 @@ void controller(const Config& config, Platform& platform) {
   std::unique_ptr<RadarLink> ser = platform.serial.open(board::radar_device, board::radar_baud);
   FrameAssembler frames;
 
+  repair_tagsheets(board::tagsheets_directory, platform.files, platform.file_ends);
   housekeeping(d, platform.shell, platform.console);
   const std::string worksheet = tagsheet_path(d);
   platform.files.append(worksheet, header(config.equi_Stop_time, t, config.serial_number));

@@ -8,8 +8,9 @@
 
 namespace kestrel {
 
-// The whole run: start values, radar link, housekeeping, the tagsheet header,
-// then the receive cycle for ever. Returns only by an exception.
+// The whole run: start values, radar link, the repair of what a power cut
+// left in the tagsheets, housekeeping, the tagsheet header, then the receive
+// cycle for ever. Returns only by an exception.
 [[noreturn]] void controller(const Config& config, Platform& platform);
 
 // An accepted frame's distance dist (text: its distance text): inside the

@@ -1,14 +1,11 @@
-// The module entry: importing kestrel reads the configuration, repairs what a
-// power cut left in the tagsheets and runs the controller, which does not
-// return in normal operation.
-#include "platform/board.h"
+// The module entry: importing kestrel reads the configuration and runs the
+// controller, which does not return in normal operation.
 #include "platform/posix_files.h"
 #include "platform/python_errors.h"
 #include "platform/python_floats.h"
 #include "platform/python_platform.h"
 #include "startup/config.h"
 #include "startup/controller.h"
-#include "tagsheet/repair.h"
 
 namespace kestrel {
 namespace {
@@ -50,7 +47,6 @@ PyObject* controller_entry(PyObject* module, PyObject* /*unused*/) {
   const int status = guarded([&] {
     const Config config = config_of(module);
     PythonPlatform python(module);
-    repair_tagsheets(board::tagsheets_directory, python.posix_files(), python.posix_files());
     controller(config, python.platform());
   });
   if (status < 0) return nullptr;

@@ -25,6 +25,12 @@ inline constexpr std::string_view serial_label = "Serial No:";
 // Ends the last-seen text's line and leaves two empty lines.
 inline constexpr std::string_view header_gap = "\n\n\n";
 inline constexpr std::string_view title_line = "    Date       Time     Distance of Object";
+// A line end in LAST_SEEN or SERIAL adds a line to its header: a header with
+// more such lines than this is no header the logger wrote.
+inline constexpr std::size_t max_extra_header_lines = 8;
+// A header's lines besides those: its first, the two empty ones, the start
+// time's, the serial number's and the title.
+inline constexpr std::size_t fixed_header_lines = 6;
 
 inline constexpr std::string_view row_gap_after_date = "    ";
 inline constexpr std::string_view row_gap_after_time = "        ";
@@ -52,6 +58,9 @@ inline constexpr std::size_t time_width = width_of(time_pattern);
 inline constexpr std::size_t row_time_column = date_width + row_gap_after_date.size();
 inline constexpr std::size_t row_distance_column =
     row_time_column + time_width + row_gap_after_time.size();
+
+// An editor may put this UTF-8 byte-order mark before the first record.
+inline constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
 // The day's folder is named by its date; the file in it:
 inline constexpr std::string_view file_prefix = "Non-Tag-";

@@ -20,6 +20,8 @@ FUZZ_TARGETS = {
     "range_number": "fuzz: range-file texts, against Python's float() (underscores must fail)",
     "bytes_literal": "fuzz: captured output bytes, against Python's repr()",
     "shell_quote": "fuzz: mount names (any bytes but NUL and /) quoted and echoed by sh",
+    "tagsheet_repair": "fuzz: tagsheets of the logger's records cut anywhere, and any bytes, "
+                       "through the start's repair, against a model of the records",
 }
 
 METHOD = """
@@ -36,8 +38,10 @@ METHOD = """
 - Fuzzing: the frame assembler against a model written in the target; the number
   conversion and the bytes-literal notation against the interpreter itself (Debian's
   libpython3.11 embedded in the target: `float()` of the file text, `repr()` of the
-  bytes); the shell quoting through `/bin/sh -c 'printf %s <quoted>'`. Unbounded runs:
-  `scripts/fuzz 0 TARGET`.
+  bytes); the shell quoting through `/bin/sh -c 'printf %s <quoted>'`; the start's repair
+  against a model of the records (tagsheets in LF, CR or CR LF, with or without a
+  byte-order mark, cut anywhere), and on any bytes that it removes no whole record.
+  Unbounded runs: `scripts/fuzz 0 TARGET`.
 """
 
 

@@ -24,6 +24,15 @@ def kestrel_module():
     return path
 
 
+@pytest.fixture(scope="session")
+def report_tool():
+    """The built kestrel-report."""
+    path = REPO_ROOT / os.environ.get("KESTREL_REPORT", "build/report/kestrel-report")
+    if not path.is_file():
+        pytest.fail("kestrel-report not built: %s is missing (scripts/build)" % path, pytrace=False)
+    return path
+
+
 @pytest.fixture
 def sandbox(kestrel_module):
     """A fresh, not yet started Sandbox; it is killed and removed after the test."""

@@ -1,5 +1,7 @@
-"""Steps and record texts the end-to-end tests share: driving a run, and the
-tagsheet records as the logger writes them."""
+"""Steps and record texts the end-to-end tests share: driving a run, the
+tagsheet records as the logger writes them, and kestrel-report."""
+import csv
+import subprocess
 import time
 
 import radar_sim
@@ -42,3 +44,14 @@ def header(stop_time, start_time, serial=b"SN-0042\n"):
 
 def row(date, time_text, distance):
     return date + b"    " + time_text + b"        " + distance + b"\n"
+
+
+def run_report(tool, stick, out):
+    result = subprocess.run([str(tool), str(stick), str(out)], capture_output=True, timeout=60)
+    assert result.returncode == 0, result.stderr.decode(errors="replace")
+    return result
+
+
+def read_csv(path):
+    with open(path, newline="") as file:
+        return list(csv.reader(file))

@@ -1,6 +1,5 @@
 """kestrel-report on a real export: two runs of the logger in the sandbox, the stick's copy
 read back, the CSV checked against the tagsheet, the page drawn by a headless Chromium."""
-import csv
 import os
 import re
 import shutil
@@ -12,20 +11,11 @@ from pathlib import Path
 
 import pytest
 
-from sandbox import REPO_ROOT
-from steps import end_run, send_frames
+from steps import end_run, read_csv, run_report, send_frames
 
 ROW = re.compile(rb"(\d\d)-(\d\d)-(\d{4})    (\d\d)-(\d\d)-(\d\d)        (\d+\.\d\d)\n")
 BROWSER_TIMEOUT = 90
 BAR_BLUE, RANGE_RED = (0x2F, 0x6F, 0xB3), (0xC0, 0x39, 0x2B)
-
-
-@pytest.fixture(scope="session")
-def report_tool():
-    path = REPO_ROOT / os.environ.get("KESTREL_REPORT", "build/report/kestrel-report")
-    if not path.is_file():
-        pytest.fail("kestrel-report not built: %s is missing (scripts/build)" % path, pytrace=False)
-    return path
 
 
 def two_runs_and_an_export(box):
@@ -53,17 +43,6 @@ def expected_detections(files):
             found.append(["%s-%s-%sT%s:%s:%s" % (year, month, day, hour, minute, second),
                           distance, name, str(line)])
     return found
-
-
-def run_report(tool, stick, out):
-    result = subprocess.run([str(tool), str(stick), str(out)], capture_output=True, timeout=60)
-    assert result.returncode == 0, result.stderr.decode(errors="replace")
-    return result
-
-
-def read_csv(path):
-    with open(path, newline="") as file:
-        return list(csv.reader(file))
 
 
 def test_report_of_an_exported_stick_matches_the_runs(sandbox, report_tool, folder):

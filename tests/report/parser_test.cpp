@@ -127,6 +127,12 @@ TEST(TagsheetParser, ReportsDamagedLinesWithTheirNumbersAndReadsOn) {
       {"a header cut short at the end of the file",
        header(" ", "07-00-00", "S").substr(0, 60),
        {"problem@1 header cut short"}},
+      {"a byte-order mark, as an editor may save it, begins only the file",
+       "\xEF\xBB\xBF" + header(" ", "07-00-00", "S") + "\xEF\xBB\xBF" +
+           header(" ", "08-00-00", "S"),
+       {"header@1 last_seen=[ ] start=[07-00-00] serial=[S]",
+        "problem@7 record cut short before \"Equipment Stop Time:\"",
+        "header@7 last_seen=[ ] start=[08-00-00] serial=[S]"}},
       {"a stop line cut short to its line end",
        good_row + "\n",
        {"row@1 2027-01-01T07:00:01 1.00", "problem@2 stop line cut short"}},

@@ -29,7 +29,7 @@ TEST(Controller, StartsInOrderAndPollsRightAfterTheHeader) {
   Fakes fakes;
   run(fakes);
   EXPECT_EQ(fakes.log,
-            (Log{"now", "open /dev/serial0 115200",
+            (Log{"now", "open /dev/serial0 115200", "list /home/pi/Configuration/Tagsheets",
                  "capture sudo find /home/pi/Configuration/Tagsheets -name \"07-12-2026\" ",
                  "print b''", "run sudo mkdir /home/pi/Configuration/Tagsheets/07-12-2026",
                  "run sudo chmod a+r+w /home/pi/Configuration/Tagsheets/07-12-2026",
@@ -39,12 +39,40 @@ TEST(Controller, StartsInOrderAndPollsRightAfterTheHeader) {
                  "poll"}));
 }
 
+// A tagsheet a power cut left damaged is repaired once the radar link is open,
+// before anything else touches the tagsheets; a link that cannot be opened
+// ends the start before the repair.
+TEST(Controller, TheRepairRunsBetweenTheLinkAndTheHousekeeping) {
+  const std::string cut = "/home/pi/Configuration/Tagsheets/06-12-2026/Non-Tag-06-12-2026.txt";
+  const std::string row = "06-12-2026    23-10-12        1.25\n";
+  for (bool link_opens : {true, false}) {
+    SCOPED_TRACE(link_opens);
+    Fakes fakes;
+    fakes.content[cut] = row + std::string(9, '\0');
+    if (!link_opens) {
+      fakes.failing.insert("open /dev/serial0");
+      EXPECT_THROW(controller(config, fakes.platform), OsError);
+      EXPECT_EQ(fakes.log, (Log{"now", "open /dev/serial0 115200"}));
+      EXPECT_EQ(fakes.content[cut], row + std::string(9, '\0'));
+      continue;
+    }
+    run(fakes);
+    const Log start(fakes.log.begin(), fakes.log.begin() + 6);
+    EXPECT_EQ(start,
+              (Log{"now", "open /dev/serial0 115200", "list /home/pi/Configuration/Tagsheets",
+                   "end_of " + cut + " 4096", "cut " + cut + " 35",
+                   "capture sudo find /home/pi/Configuration/Tagsheets -name "
+                   "\"07-12-2026\" "}));
+    EXPECT_EQ(fakes.content[cut], row);
+  }
+}
+
 TEST(Controller, ListsMediaOncePerReceivedByteAndNeverWhileIdle) {
   Fakes fakes;
   fakes.captured = "/x/07-12-2026\n";
   fakes.script = {idle, idle, 0x01, idle, 0x02};
   run(fakes);
-  EXPECT_EQ(fakes.log[3], "print b'/x/07-12-2026\\n'");
+  EXPECT_EQ(fakes.log[4], "print b'/x/07-12-2026\\n'");
   EXPECT_EQ(fakes.since("poll"), (Log{"poll", "poll", "poll", "list /media/pi", "read", "poll",
                                       "poll", "list /media/pi", "read", "poll"}));
 }

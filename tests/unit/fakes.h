@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/board.h"
 #include "platform/errors.h"
 #include "platform/ports.h"
 
@@ -44,13 +45,14 @@ class FakeRadar : public RadarLink {
   std::deque<int> script_;
 };
 
-// All the other ports in one object. Files live in `content`; the listing of
-// /media/pi taken for received byte k (from 0) is media[j] for the greatest
-// j <= k, empty before the first; `mounts` answers is_mount_point; an
-// operation named in `failing` ("append PATH", ...) throws.
-struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files {
+// All the other ports in one object. Files live in `content`, and a folder
+// lists the folders below it that hold one; the listing of /media/pi taken
+// for received byte k (from 0) is media[j] for the greatest j <= k, empty
+// before the first; `mounts` answers is_mount_point; an operation named in
+// `failing` ("append PATH", ...) throws.
+struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
   std::unique_ptr<RadarLink> open(const std::string& device, long baud) override {
-    log.push_back("open " + device + " " + std::to_string(baud));
+    touch("open " + device + " " + std::to_string(baud), "open " + device);
     return std::make_unique<FakeRadar>(log, script);
   }
   void blow() override { log.push_back("blow"); }
@@ -87,12 +89,24 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files {
   }
   std::vector<std::string> list(const std::string& directory) override {
     log.push_back("list " + directory);
+    if (directory != board::media_directory) return folders_in(directory);
     auto change = media.upper_bound(listings_++);
     return change == media.begin() ? std::vector<std::string>{} : std::prev(change)->second;
   }
   bool is_mount_point(const std::string& path) override {
     log.push_back("is_mount_point " + path);
     return mounts.count(path) != 0;
+  }
+  std::optional<FileEnd> end_of(const std::string& path, std::size_t length) override {
+    log.push_back("end_of " + path + " " + std::to_string(length));
+    auto file = content.find(path);
+    if (file == content.end()) return std::nullopt;
+    const std::size_t from = file->second.size() - std::min(length, file->second.size());
+    return FileEnd{from, file->second.substr(from)};
+  }
+  void cut(const std::string& path, std::uint64_t length) override {
+    log.push_back("cut " + path + " " + std::to_string(length));
+    content[path].resize(length);
   }
 
   // The events from the first one equal to `from` on.
@@ -111,9 +125,21 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files {
   std::map<std::string, std::string> content;
   std::map<std::size_t, std::vector<std::string>> media;
   std::set<std::string> mounts, failing;
-  Platform platform{*this, *this, *this, *this, *this, *this};
+  Platform platform{*this, *this, *this, *this, *this, *this, *this};
 
  private:
+  std::vector<std::string> folders_in(const std::string& directory) const {
+    const std::string prefix = directory + "/";
+    std::vector<std::string> names;
+    for (const auto& file : content) {
+      const std::string& path = file.first;
+      const std::size_t slash = path.find('/', prefix.size());
+      if (path.rfind(prefix, 0) != 0 || slash == std::string::npos) continue;
+      const std::string name = path.substr(prefix.size(), slash - prefix.size());
+      if (names.empty() || names.back() != name) names.push_back(name);
+    }
+    return names;
+  }
   void touch(const std::string& event, const std::string& operation) {
     log.push_back(event);
     if (failing.count(operation)) throw OsError(EIO, operation);

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <fstream>
 
 #include "platform/errors.h"
+#include "platform/fd.h"
 #include "platform/posix_clock.h"
 #include "platform/posix_files.h"
 #include "platform/posix_shell.h"
@@ -154,6 +156,22 @@ TEST(PosixFiles, FlushToStorage) {
     EXPECT_EQ(error.code, ENOTDIR);
     EXPECT_EQ(error.filename, dir / "plain/x");
   }
+}
+
+// Only a regular file keeps data on the storage. A tagsheet linked to
+// /dev/null, a FIFO or a device is left alone, not failed on (sync_file_range
+// gives ESPIPE there) and not opened.
+TEST(PosixFiles, FlushSkipsWhatIsNoRegularFile) {
+  TempDir dir;
+  PosixFiles files;
+  files.append(dir / "sheet", "row\n");
+  ASSERT_EQ(::symlink("/dev/null", (dir / "null").c_str()), 0);
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  // Held open for reading and writing, so that a flush that opened the FIFO
+  // would fail on it rather than wait for a writer.
+  Fd fifo(::open((dir / "fifo").c_str(), O_RDWR | O_CLOEXEC));
+  ASSERT_TRUE(fifo.valid());
+  EXPECT_NO_THROW(flush_to_storage({dir / "null", dir / "sheet", dir / "fifo"}));
 }
 
 TEST(PosixFiles, MountPoints) {

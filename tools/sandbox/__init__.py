@@ -30,6 +30,7 @@ import select
 import shlex
 import shutil
 import signal
+import stat
 import struct
 import subprocess
 import tempfile
@@ -96,14 +97,23 @@ def _unescape_mountinfo(field):
     return re.sub(rb"\\([0-7]{3})", lambda m: bytes([int(m.group(1), 8)]), field)
 
 
+class Link(bytes):
+    """A symbolic link among the files, by its target."""
+
+
 def _files_at(dir_fd):
-    """{relative path: content} of every file below an open directory."""
+    """{relative path: content} of every file below an open directory; a symbolic
+    link as a Link to its target, never followed."""
     files = {}
     for folder, _, names, folder_fd in os.fwalk(b".", dir_fd=dir_fd):
         for file_name in names:
+            path = os.fsdecode(os.path.normpath(os.path.join(folder, file_name)))
+            if stat.S_ISLNK(os.stat(file_name, dir_fd=folder_fd, follow_symlinks=False).st_mode):
+                files[path] = Link(os.readlink(file_name, dir_fd=folder_fd))
+                continue
             fd = os.open(file_name, os.O_RDONLY | os.O_NOFOLLOW, dir_fd=folder_fd)
             with open(fd, "rb") as file:
-                files[os.fsdecode(os.path.normpath(os.path.join(folder, file_name)))] = file.read()
+                files[path] = file.read()
     return files
 
 
@@ -417,8 +427,8 @@ class Sandbox:
         """The sandbox's pid 1 exits only after every process inside it has ended."""
         def gone():
             try:
-                with open("/proc/%d/stat" % self.pid1, "rb") as stat:
-                    return stat.read().rsplit(b")", 1)[1].split()[0] in (b"Z", b"X")
+                with open("/proc/%d/stat" % self.pid1, "rb") as stat_file:
+                    return stat_file.read().rsplit(b")", 1)[1].split()[0] in (b"Z", b"X")
             except FileNotFoundError:
                 return True
         deadline = time.monotonic() + TIMEOUT
