@@ -18,10 +18,11 @@ WINDOW_FRAMES = [250, 400, 57, 300, 299, 50, 51, 120, 3000, 0]  # window 0.5 to 
 INSIDE = [b"2.50", b"0.57", b"2.99", b"0.51", b"1.20"]
 EXPORT_LABEL = "FIELDSTICK"
 SETTLE = 15  # seconds a service must stay up: longer than its 10-second restart delay
-# The logger's own copy to a stick and its unmounting, as it runs them
-# through sudo as pi.
-LOGGER_COPY = "runuser -u pi -- sudo rsync -avx %s/ %%s" % records.TAGSHEETS
-LOGGER_UNMOUNT = "runuser -u pi -- sudo umount {0} && runuser -u pi -- sudo rm -r {0}"
+# The logger's own lines through sudo, as pi with the logger's PATH
+# (/usr/bin/kestrel), so sudo finds kestrel's programs.
+AS_LOGGER = "runuser -u pi -- env PATH=/usr/libexec/kestrel/sudo:/usr/bin:/bin "
+LOGGER_COPY = AS_LOGGER + "sudo rsync -avx %s/ %%s" % records.TAGSHEETS
+LOGGER_UNMOUNT = AS_LOGGER + "sudo umount {0} && " + AS_LOGGER + "sudo rm -r {0}"
 RANGE_LOW = "/home/pi/Configuration/range_low.txt"
 # What Python says of it, as the journal shows the line.
 BAD_RANGE_ERROR = "ValueError: could not convert string to float: 'abc\\n'"
@@ -242,20 +243,15 @@ class TestExfatAndNtfsSticks:
         assert seen["mount"].split()[0] == "fuseblk"
         assert seen["rsync_status"] == 0, seen["rsync_output"]
 
-    def test_exfat_stick_takes_the_copy_but_not_the_owners(self, logger_stopped, settings, figures):
-        """an exFAT stick: the copy is whole; rsync can give the day folders no owner and exits 23, as the README says"""
+    def test_exfat_stick_takes_the_copy_cleanly(self, logger_stopped, settings, figures):
+        """an exFAT stick: the copy is whole and rsync, run as pi for whom the stick is mounted, exits 0"""
         seen = self.copy_to_stick(logger_stopped, settings, "exfat")
         self.record(figures, "exfat", seen)
         self.assert_whole_and_unharmed(seen)
-        # exFAT stores no owners and has no option to ignore a change of
-        # owner: the day folders (root's, made with sudo mkdir) cannot be given
-        # theirs, which is all rsync may complain about.
-        where = "/media/pi/" + self.STICKS["exfat"][0]
-        expected = ['rsync: [generator] chown "%s/%s" failed: Operation not permitted (1)'
-                    % (where, day) for day in seen["days"]]
-        complaints = rsync_complaints(seen["rsync_output"])
-        assert (seen["rsync_status"], complaints[:-1]) == (23, expected), seen["rsync_output"]
-        assert complaints[-1].startswith("rsync error: some files/attrs were not transferred")
+        # The day folders are pi's and rsync runs as pi: it asks the stick for
+        # no owner it cannot store.
+        assert seen["rsync_status"] == 0, seen["rsync_output"]
+        assert rsync_complaints(seen["rsync_output"]) == []
 
 
 class TestDiskWrites:
@@ -442,7 +438,7 @@ class TestExport:
         """rsync copies to the FAT stick without an error: the note of the exporting run has none"""
         new = exported["notes"][exported["notes_before"]:]
         assert len(new) == 1 and " run ended: " in new[0], new
-        assert "COMMAND=/usr/bin/rsync -avx" in new[0], new[0]
+        assert "COMMAND=/usr/libexec/kestrel/sudo/rsync -avx" in new[0], new[0]
         # rsync's own lines ("rsync: ...", "rsync error: ..."), not sudo's.
         assert not re.search(r"\]: rsync( error)?:", new[0]), new[0]
 
@@ -480,3 +476,50 @@ class TestStickLeftIn:
         machine.wait_until(lambda: board.shell.run("findmnt %s" % where, check=False)[0] != 0, 60,
                            "the pulled stick unmounted")
         assert not mounted and not exported_again
+
+
+@pytest.mark.scenario(13)
+class TestLinksPlantedByPi:
+    """pi plants links where the logger's sudo lines reach, and runs the lines
+    itself; root's files and folders stay as they are, and a normal start
+    follows once the links are gone."""
+
+    def test_planted_links_reach_nothing_of_roots(self, installed, settings, figures):
+        """links planted by pi under its own tree: no sudo line changes, makes or copies anything of root's"""
+        board = installed
+        tagsheets = records.TAGSHEETS
+        shadow = board.sh("stat -c '%a %U' /etc/shadow")
+        board.sh("systemctl stop kestrel")
+        # A day named like a date, linked to /etc/shadow.
+        board.sh(AS_LOGGER + "sh -c 'ln -s /etc/shadow %s/01-01-2031 && "
+                 "sudo chmod a+r+w %s/01-01-2031; true'" % (tagsheets, tagsheets))
+        # The tagsheet folder itself linked to /etc/systemd/system, then to /etc.
+        board.sh("runuser -u pi -- sh -c 'mv {0} {0}.real && ln -s /etc/systemd/system {0}'"
+                 .format(tagsheets))
+        board.sh(AS_LOGGER + "sh -c 'sudo mkdir {0}/01-01-2031; sudo chmod a+r+w {0}/01-01-2031;"
+                 " true'".format(tagsheets))
+        board.sh("runuser -u pi -- sh -c 'rm {0} && ln -s /etc {0}'".format(tagsheets))
+        stick = settings.path("planted-stick.img")
+        sticks.make(stick, "PLANTED")
+        board.qemu.plug_stick(stick, "planted")
+        where = "/media/pi/PLANTED"
+        machine.wait_until(lambda: board.shell.run("findmnt " + where, check=False)[0] == 0, 60,
+                           "the stick mounted at " + where)
+        copy = board.shell.run(LOGGER_COPY % where, timeout=180, check=False)
+        board.sh(LOGGER_UNMOUNT.format(where), timeout=120)
+        board.qemu.pull_stick("planted")
+        board.sh("runuser -u pi -- sh -c 'rm {0} && rm {0}.real/01-01-2031 && mv {0}.real {0}'"
+                 .format(tagsheets))
+        on_stick = sticks.files(stick)
+        figures["planted_links"] = {"copy_status": copy[0], "files_on_stick": len(on_stick)}
+        assert board.sh("stat -c '%a %U' /etc/shadow") == shadow
+        assert board.sh("ls -d /etc/systemd/system/01-01-2031 2>/dev/null || true") == ""
+        assert not [name for name in on_stick if "shadow" in name or "sudoers" in name], on_stick
+
+    def test_a_normal_start_follows(self, installed):
+        """with the links gone, the logger starts and logs again"""
+        board = installed
+        board.start_service()
+        rows = board.rows()
+        board.send_frames([250])
+        board.wait_rows(rows + 1)
