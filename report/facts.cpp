@@ -62,6 +62,9 @@ std::vector<Fact> report_facts(const Totals& totals, const Summary& summary,
   if (totals.unreadable_files) {
     facts.push_back({"tagsheets not read to the end", std::to_string(totals.unreadable_files)});
   }
+  if (totals.unreadable_folders) {
+    facts.push_back({"folders not read", std::to_string(totals.unreadable_folders)});
+  }
   return facts;
 }
 
