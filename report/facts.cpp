@@ -43,7 +43,11 @@ std::vector<Fact> report_facts(const Totals& totals, const Summary& summary,
     facts.push_back(
         {"days the logger ran", std::to_string(ran) + " of " + std::to_string(days.days())});
   }
-  facts.push_back({"days with detections", std::to_string(summary.days().size())});
+  facts.push_back({"days with detections", std::to_string(summary.detection_days().size())});
+  if (!summary.keeps_every_day()) {
+    facts.push_back({"days shown day by day", std::to_string(summary.days().size()) + ", from " +
+                                                  iso_date(summary.days().begin()->second.date)});
+  }
   auto wrong =
       std::count_if(runs.begin(), runs.end(), [](const RunRecord& run) { return !run.clock.ok(); });
   facts.push_back({"clock", wrong == 0 ? "ok"
