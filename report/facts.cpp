@@ -1,6 +1,7 @@
 #include "report/facts.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace kestrel::report {
 
@@ -44,9 +45,9 @@ std::vector<Fact> report_facts(const Totals& totals, const Summary& summary,
         {"days the logger ran", std::to_string(ran) + " of " + std::to_string(days.days())});
   }
   facts.push_back({"days with detections", std::to_string(summary.detection_days().size())});
-  if (!summary.keeps_every_day()) {
-    facts.push_back({"days shown day by day", std::to_string(summary.days().size()) + ", from " +
-                                                  iso_date(summary.days().begin()->second.date)});
+  if (std::optional<Date> cut = summary.cut_off_before()) {
+    facts.push_back({"days shown day by day",
+                     std::to_string(summary.days().size()) + ", from " + iso_date(*cut)});
   }
   auto wrong =
       std::count_if(runs.begin(), runs.end(), [](const RunRecord& run) { return !run.clock.ok(); });

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <optional>
 #include <string_view>
 
@@ -183,21 +182,22 @@ std::string month_name(Date date) { return iso_date(date).substr(0, 7); }
 
 // What the page leaves out when the summary kept only the latest days day by day.
 std::string days_left_out(const Summary& summary) {
-  if (summary.keeps_every_day()) {
+  std::optional<Date> cut = summary.cut_off_before();
+  if (!cut) {
     return "";
   }
-  const std::map<int, DayStats>& kept = summary.days();
-  return "<p class=\"note\">Shown day by day: the latest " + std::to_string(kept.size()) +
-         " days with detections, from " + iso_date(kept.begin()->second.date) + ". The " +
-         std::to_string(summary.detection_days().size() - kept.size()) + " days before them, " +
-         std::to_string(summary.detections_before_days()) +
+  uint64_t kept = summary.days().size();
+  return "<p class=\"note\">Shown day by day: the latest " + std::to_string(kept) +
+         " days with detections, from " + iso_date(*cut) + ". The " +
+         std::to_string(summary.detection_days().size() - kept) + " days before them, " +
+         std::to_string(summary.detections_cut_off()) +
          " detections, count in the totals only.</p>\n";
 }
 
 // One row of day cells per month from the first day the summary keeps day by day; months
 // without a run or a row make one line between.
 std::string days_calendar(const DayMap& days, const Summary& summary) {
-  Date first = summary.keeps_every_day() ? days.first() : summary.days().begin()->second.date;
+  Date first = summary.cut_off_before().value_or(days.first());
   std::string html = days_left_out(summary) + "<table class=\"days\"><tr><th></th>";
   for (int day = 1; day <= 31; ++day) {
     html += "<th>" + (day == 1 || day % 5 == 0 ? std::to_string(day) : "") + "</th>";

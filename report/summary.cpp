@@ -31,7 +31,7 @@ DayStats* Summary::day_of(Date date) {
     found = days_.try_emplace(key).first;
     found->second.date = date;
     if (days_.size() > max_days_) {
-      detections_before_days_ += days_.begin()->second.detections;
+      detections_cut_off_ += days_.begin()->second.detections;
       days_.erase(days_.begin());
     }
   }
@@ -46,7 +46,7 @@ void Summary::add(const Row& row) {
 
   DayStats* day = day_of(row.date);
   if (day == nullptr) {
-    ++detections_before_days_;
+    ++detections_cut_off_;
     return;
   }
   if (day->detections == 0 || closer(row, day->closest)) day->closest = row;

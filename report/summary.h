@@ -51,17 +51,22 @@ class Summary {
   const std::map<int, DayStats>& days() const { return days_; }
   // Every day with detections, those before days() included.
   const DaySet& detection_days() const { return detection_days_; }
-  // Whether days() holds every day with detections.
-  bool keeps_every_day() const { return days_.size() == detection_days_.size(); }
-  // The detections on the days before days().
-  uint64_t detections_before_days() const { return detections_before_days_; }
+  // The first of days() when earlier days with detections were cut off; none when days()
+  // holds them all.
+  std::optional<Date> cut_off_before() const {
+    if (days_.size() == detection_days_.size()) return std::nullopt;
+    return days_.begin()->second.date;
+  }
+  // The detections on the days cut off.
+  uint64_t detections_cut_off() const { return detections_cut_off_; }
   // Empty until the first detection.
   const std::optional<Row>& first() const { return first_; }
   const std::optional<Row>& last() const { return last_; }
   const std::optional<Row>& closest() const { return closest_; }
 
  private:
-  // The stats of date's day, added if need be; none when it lies before the days kept.
+  // The stats of date's day, added if need be; none when it lies before the days kept, as
+  // do the days cut off to make room.
   DayStats* day_of(Date date);
 
   size_t max_days_;
@@ -69,7 +74,7 @@ class Summary {
   std::map<int, DayStats> days_;
   DayStats* day_ = nullptr;  // the day of the previous row: rows come in runs of one day
   DaySet detection_days_;
-  uint64_t detections_before_days_ = 0;
+  uint64_t detections_cut_off_ = 0;
   std::optional<Row> first_;
   std::optional<Row> last_;
   std::optional<Row> closest_;

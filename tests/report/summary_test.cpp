@@ -55,7 +55,8 @@ TEST(Summary, KeepsTheLatestDaysDayByDayAndOnlyCountsTheOthers) {
   const Date d5{2027, 1, 3};
   summary.add(at(d2, {8, 0, 0}, 150));
   summary.add(at(d4, {8, 0, 0}, 150));
-  summary.add(at(d1, {8, 0, 0}, 50));   // three days: all kept
+  summary.add(at(d1, {8, 0, 0}, 50));  // three days: all kept
+  EXPECT_FALSE(summary.cut_off_before());
   summary.add(at(d3, {8, 0, 0}, 150));  // a fourth, later: the earliest, d1, goes
   summary.add(at(d1, {9, 0, 0}, 150));  // before the days kept: only counted
   summary.add(at(d5, {8, 0, 0}, 150));  // d2 goes
@@ -64,9 +65,9 @@ TEST(Summary, KeepsTheLatestDaysDayByDayAndOnlyCountsTheOthers) {
   std::vector<int> kept;
   for (const auto& [key, day] : summary.days()) kept.push_back(key);
   EXPECT_EQ(kept, (std::vector<int>{d3.key(), d4.key(), d5.key()}));
-  EXPECT_FALSE(summary.keeps_every_day());
+  EXPECT_EQ(summary.cut_off_before()->key(), d3.key());
   EXPECT_EQ(summary.detection_days().size(), 5u);
-  EXPECT_EQ(summary.detections_before_days(), 4u);
+  EXPECT_EQ(summary.detections_cut_off(), 4u);
   EXPECT_EQ(summary.detections(), 7u);
   EXPECT_EQ(summary.days().at(d3.key()).detections, 1u);
   // The totals still see every row.
