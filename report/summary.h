@@ -42,6 +42,7 @@ struct DayStats {
 
 class Summary {
  public:
+  // max_days: at least 1.
   explicit Summary(size_t max_days = max_days_by_day) : max_days_(max_days) {}
 
   void add(const Row& row);
