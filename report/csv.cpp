@@ -4,12 +4,22 @@
 
 namespace kestrel::report {
 
+namespace {
+
+// What a spreadsheet takes as the start of a formula (OWASP's list for CSV injection).
+bool starts_formula(std::string_view text) {
+  return !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+}
+
+}  // namespace
+
 std::string csv_field(std::string_view text) {
-  bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos ||
-               (!text.empty() && (text.front() == ' ' || text.back() == ' '));
-  if (!quote) return std::string(text);
+  std::string cell = starts_formula(text) ? '\'' + std::string(text) : std::string(text);
+  bool quote = cell.find_first_of(",\"\r\n") != std::string::npos ||
+               (!cell.empty() && (cell.front() == ' ' || cell.back() == ' '));
+  if (!quote) return cell;
   std::string out = "\"";
-  for (char c : text) {
+  for (char c : cell) {
     if (c == '"') out += '"';
     out += c;
   }

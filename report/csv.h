@@ -1,5 +1,5 @@
 // runs.csv and detections.csv: comma-separated, a header line, fields quoted as RFC 4180
-// asks when they need it.
+// asks when they need it, texts guarded against being read as formulas.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +14,11 @@
 
 namespace kestrel::report {
 
-// Quoted when it holds a comma, a quote or a line end, or begins or ends with a blank (so
-// a last-seen text of one blank stays visible).
+// A text cell. One that begins with =, +, -, @, a tab or a carriage return gets a single
+// quote in front, so that a spreadsheet shows it as text instead of running it as a formula.
+// Then quoted when it holds a comma, a quote or a line end, or begins or ends with a blank
+// (so a last-seen text of one blank stays visible). The numbers the report writes itself
+// (counts, line numbers, distances, ISO times) are no text cells.
 std::string csv_field(std::string_view text);
 
 // The last column, clock, is "ok" or what the run's dates show to be wrong with the clock.

@@ -45,8 +45,9 @@ std::vector<Span> run_spans(const std::vector<RunRecord>& runs) {
 DayMap::DayMap(const std::vector<RunRecord>& runs, const Summary& summary) {
   std::vector<Span> running = run_spans(runs);
   std::vector<Span> spans = running;
-  for (const auto& [key, day] : summary.days()) {
-    spans.push_back(Span{day.date, day.date});
+  const DaySet& seen = summary.detection_days();
+  if (!seen.empty()) {
+    spans.push_back(Span{seen.first(), seen.last()});
   }
   if (spans.empty()) {
     return;
@@ -62,9 +63,7 @@ DayMap::DayMap(const std::vector<RunRecord>& runs, const Summary& summary) {
   for (const Span& span : running) {
     mark(span.from, span.to, DayState::running);
   }
-  for (const auto& [key, day] : summary.days()) {
-    mark(day.date, day.date, DayState::detections);
-  }
+  seen.for_each([this](Date date) { mark(date, date, DayState::detections); });
 }
 
 void DayMap::mark(Date from, Date to, DayState state) {

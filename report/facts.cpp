@@ -1,6 +1,7 @@
 #include "report/facts.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace kestrel::report {
 
@@ -43,7 +44,11 @@ std::vector<Fact> report_facts(const Totals& totals, const Summary& summary,
     facts.push_back(
         {"days the logger ran", std::to_string(ran) + " of " + std::to_string(days.days())});
   }
-  facts.push_back({"days with detections", std::to_string(summary.days().size())});
+  facts.push_back({"days with detections", std::to_string(summary.detection_days().size())});
+  if (std::optional<Date> cut = summary.cut_off_before()) {
+    facts.push_back({"days shown day by day",
+                     std::to_string(summary.days().size()) + ", from " + iso_date(*cut)});
+  }
   auto wrong =
       std::count_if(runs.begin(), runs.end(), [](const RunRecord& run) { return !run.clock.ok(); });
   facts.push_back({"clock", wrong == 0 ? "ok"
@@ -61,6 +66,9 @@ std::vector<Fact> report_facts(const Totals& totals, const Summary& summary,
   facts.push_back({"lines skipped", std::to_string(totals.skipped_lines)});
   if (totals.unreadable_files) {
     facts.push_back({"tagsheets not read to the end", std::to_string(totals.unreadable_files)});
+  }
+  if (totals.unreadable_folders) {
+    facts.push_back({"folders not read", std::to_string(totals.unreadable_folders)});
   }
   return facts;
 }

@@ -21,6 +21,7 @@ struct Totals {
   uint64_t runs = 0;
   uint64_t skipped_lines = 0;
   uint64_t unreadable_files = 0;
+  uint64_t unreadable_folders = 0;
 };
 
 // First what a technician asks first: which logger, which days it ran and had detections,

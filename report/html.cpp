@@ -180,21 +180,37 @@ Date next_month(Date date) {
 
 std::string month_name(Date date) { return iso_date(date).substr(0, 7); }
 
-// One row of day cells per month; months without a run or a row make one line between.
+// What the page leaves out when the summary kept only the latest days day by day.
+std::string days_left_out(const Summary& summary) {
+  std::optional<Date> cut = summary.cut_off_before();
+  if (!cut) {
+    return "";
+  }
+  uint64_t kept = summary.days().size();
+  return "<p class=\"note\">Shown day by day: the latest " + std::to_string(kept) +
+         " days with detections, from " + iso_date(*cut) + ". The " +
+         std::to_string(summary.detection_days().size() - kept) + " days before them, " +
+         std::to_string(summary.detections_cut_off()) +
+         " detections, count in the totals only.</p>\n";
+}
+
+// One row of day cells per month from the first day the summary keeps day by day; months
+// without a run or a row make one line between.
 std::string days_calendar(const DayMap& days, const Summary& summary) {
-  std::string html = "<table class=\"days\"><tr><th></th>";
+  Date first = summary.cut_off_before().value_or(days.first());
+  std::string html = days_left_out(summary) + "<table class=\"days\"><tr><th></th>";
   for (int day = 1; day <= 31; ++day) {
     html += "<th>" + (day == 1 || day % 5 == 0 ? std::to_string(day) : "") + "</th>";
   }
   html += "</tr>\n";
   std::optional<Date> gap_from;
   Date gap_to;
-  for (Date month{days.first().year, days.first().month, 1}; month.key() <= days.last().key();
+  for (Date month{first.year, first.month, 1}; month.key() <= days.last().key();
        month = next_month(month)) {
     std::string cells;
     bool active = false;
     for (Date date = month; date.month == month.month; date = next_day(date)) {
-      if (date.key() < days.first().key() || date.key() > days.last().key()) {
+      if (date.key() < first.key() || date.key() > days.last().key()) {
         cells += "<td></td>";
         continue;
       }

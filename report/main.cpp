@@ -22,7 +22,7 @@ namespace {
 std::string usage() {
   return "usage: kestrel-report FOLDER OUT\nReads every " + tagsheet_names() +
          " below FOLDER and writes OUT/runs.csv, OUT/detections.csv\n"
-         "and OUT/report.html. Skipped lines are reported on standard error.\n";
+         "and OUT/report.html. Skipped lines and folders are reported on standard error.\n";
 }
 
 // Feeds one tagsheet to the report; throws std::system_error when it cannot be read.
@@ -37,7 +37,8 @@ void read_tagsheet(const TagsheetFile& file, ReportBuilder& report, Progress& pr
 }
 
 int run(const std::string& folder, const std::filesystem::path& out) {
-  std::vector<TagsheetFile> files = find_tagsheets(folder);
+  FoundTagsheets found = find_tagsheets(folder, stderr);
+  const std::vector<TagsheetFile>& files = found.files;
   if (files.empty()) {
     std::fprintf(stderr, "kestrel-report: no %s below %s\n", tagsheet_names().c_str(),
                  folder.c_str());
@@ -47,6 +48,7 @@ int run(const std::string& folder, const std::filesystem::path& out) {
   OutputFile detections((out / "detections.csv").string());
   ReportBuilder report(detections, stderr,
                        ClockLimits{first_release_date(), static_cast<int64_t>(std::time(nullptr))});
+  report.skipped_folders(found.unreadable_folders);
   uint64_t total_bytes = 0;
   for (const TagsheetFile& file : files) {
     total_bytes += file.size;

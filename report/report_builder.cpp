@@ -44,7 +44,8 @@ std::vector<Fact> ReportBuilder::finish(const std::string& folder, TextSink& run
   const std::vector<RunRecord>& runs = collector_.runs();
   write_runs_csv(runs_csv, runs, limits_);
   DayMap days(runs, summary_);
-  Totals totals{tagsheets_, runs.size(), collector_.skipped_lines(), collector_.unreadable_files()};
+  Totals totals{tagsheets_, runs.size(), collector_.skipped_lines(), collector_.unreadable_files(),
+                skipped_folders_};
   std::vector<Fact> facts = report_facts(totals, summary_, runs, days);
   page.write(report_html(folder, facts, summary_, runs, days, limits_));
   return facts;

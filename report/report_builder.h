@@ -32,6 +32,8 @@ class ReportBuilder {
   // The tagsheet could not be read to its end; what was read counts.
   void file_failed(std::string_view what);
   void end_file();
+  // How many folders the search for tagsheets had to skip; counted in the totals.
+  void skipped_folders(uint64_t count) { skipped_folders_ = count; }
 
   uint64_t detections() const { return summary_.detections(); }
   // Writes runs.csv and the page (folder: how the folder read is named on it) and returns
@@ -46,6 +48,7 @@ class ReportBuilder {
   std::optional<TagsheetParser> parser_;
   bool file_failed_ = false;
   uint64_t tagsheets_ = 0;
+  uint64_t skipped_folders_ = 0;
 };
 
 }  // namespace kestrel::report

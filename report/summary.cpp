@@ -19,30 +19,44 @@ bool closer(const Row& a, const Row& b) {
 
 }  // namespace
 
-void Summary::add(const Row& row) {
-  ++detections_;
-  int key = row.date.key();
-  if (day_ == nullptr || day_->date.key() != key) {
-    auto [entry, added] = days_.try_emplace(key);
-    day_ = &entry->second;
-    if (added) {
-      day_->date = row.date;
-      day_->closest = row;
+DayStats* Summary::day_of(Date date) {
+  int key = date.key();
+  if (day_ != nullptr && day_->date.key() == key) return day_;
+  detection_days_.insert(date);
+  auto found = days_.find(key);
+  if (found == days_.end()) {
+    if (days_.size() >= max_days_ && (days_.empty() || key < days_.begin()->first)) {
+      return day_ = nullptr;
+    }
+    found = days_.try_emplace(key).first;
+    found->second.date = date;
+    if (days_.size() > max_days_) {
+      detections_cut_off_ += days_.begin()->second.detections;
+      days_.erase(days_.begin());
     }
   }
-  DayStats& day = *day_;
-  ++day.detections;
-  ++day.per_hour[row.time.hour];
-  auto distance = static_cast<uint32_t>(
-      std::min<uint64_t>(row.centimetres, std::numeric_limits<uint32_t>::max() - 1));
-  MinuteRange& minute = day.per_minute[row.time.hour * 60 + row.time.minute];
-  minute.nearest = std::min(minute.nearest, distance);
-  minute.farthest = std::max(minute.farthest, distance);
-  if (closer(row, day.closest)) day.closest = row;
+  return day_ = &found->second;
+}
 
+void Summary::add(const Row& row) {
+  ++detections_;
   if (!first_ || earlier(row, *first_)) first_ = row;
   if (!last_ || earlier(*last_, row)) last_ = row;
   if (!closest_ || closer(row, *closest_)) closest_ = row;
+
+  DayStats* day = day_of(row.date);
+  if (day == nullptr) {
+    ++detections_cut_off_;
+    return;
+  }
+  if (day->detections == 0 || closer(row, day->closest)) day->closest = row;
+  ++day->detections;
+  ++day->per_hour[row.time.hour];
+  auto distance = static_cast<uint32_t>(
+      std::min<uint64_t>(row.centimetres, std::numeric_limits<uint32_t>::max() - 1));
+  MinuteRange& minute = day->per_minute[row.time.hour * 60 + row.time.minute];
+  minute.nearest = std::min(minute.nearest, distance);
+  minute.farthest = std::max(minute.farthest, distance);
 }
 
 }  // namespace kestrel::report

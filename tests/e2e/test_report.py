@@ -78,6 +78,29 @@ def test_report_of_an_exported_stick_matches_the_runs(sandbox, report_tool, fold
     assert result.stderr == b""
 
 
+def test_a_folder_that_cannot_be_read_is_skipped_with_a_note(report_tool, folder):
+    stick = folder / "stick"
+    for date in ("07-12-2026", "08-12-2026"):
+        (stick / date).mkdir(parents=True)
+        (stick / date / ("Non-Tag-%s.txt" % date)).write_bytes(
+            b"Equipment Stop Time: \n\n\nEquipment Start Time:08-00-00\nSerial No:SN-0042\n"
+            b"\n    Date       Time     Distance of Object\n" + date.encode() + b"    08-00-01        1.25\n")
+    (stick / "08-12-2026").chmod(0)
+    # Root reads any folder: without the capabilities that let it, as an ordinary account.
+    as_account = ["setpriv", "--bounding-set=-dac_override,-dac_read_search"] if os.geteuid() == 0 else []
+    try:
+        result = subprocess.run(as_account + [str(report_tool), str(stick), str(folder / "out")],
+                                capture_output=True, timeout=60)
+    finally:
+        (stick / "08-12-2026").chmod(0o755)
+    assert result.returncode == 0, result.stderr.decode(errors="replace")
+    assert result.stderr == b"08-12-2026: cannot read: Permission denied; skipped\n"
+    assert b"folders not read      1\n" in result.stdout
+    runs = read_csv(folder / "out" / "runs.csv")
+    assert [run[0] for run in runs[1:]] == ["2026-12-07"]
+    assert len(read_csv(folder / "out" / "detections.csv")) == 2
+
+
 def png_pixels(path):
     """Width, height and RGB triples of an 8-bit RGB or RGBA PNG (as Chromium writes)."""
     data = Path(path).read_bytes()

@@ -21,6 +21,20 @@ TEST(Csv, QuotesOnlyFieldsThatNeedIt) {
   EXPECT_EQ(csv_field("cr\r"), "\"cr\r\"");
 }
 
+TEST(Csv, TextsThatASpreadsheetWouldRunAsAFormulaStartWithAQuote) {
+  EXPECT_EQ(csv_field("=HYPERLINK(\"x\")"), "\"'=HYPERLINK(\"\"x\"\")\"");
+  EXPECT_EQ(csv_field("+1"), "'+1");
+  EXPECT_EQ(csv_field("-2+3"), "'-2+3");
+  EXPECT_EQ(csv_field("@SUM(A1:A9)"), "'@SUM(A1:A9)");
+  EXPECT_EQ(csv_field("\t=1"), "'\t=1");
+  EXPECT_EQ(csv_field("\r=1"), "\"'\r=1\"");
+  EXPECT_EQ(csv_field("=1,2"), "\"'=1,2\"");
+  // Only the first character counts; a blank before it is no formula.
+  EXPECT_EQ(csv_field("SN-0042=1"), "SN-0042=1");
+  EXPECT_EQ(csv_field(" =1"), "\" =1\"");
+  EXPECT_EQ(csv_field("'=1"), "'=1");
+}
+
 TEST(Csv, RunsHoldTheirTextsAsWrittenExceptTheSerialsLineEnd) {
   const ClockLimits limits{{2026, 6, 1}, 1796731200};
   RunRecord clean = run_record("2026-12-07", "07-12-2026/Non-Tag-07-12-2026.txt",
@@ -39,6 +53,15 @@ TEST(Csv, RunsHoldTheirTextsAsWrittenExceptTheSerialsLineEnd) {
       "2 rows earlier than the row before; dates after the export (in the future)\n");
 }
 
+TEST(Csv, EveryTextOfARunIsGuardedAndItsNumbersAreNot) {
+  RunRecord run =
+      run_record("2026-12-07", "=f/Non-Tag-07-12-2026.txt", {"-1", "+2", "@3\n", 4}, "=4", 5);
+  StringSink out;
+  write_runs_csv(out, {run}, ClockLimits{{2026, 6, 1}, 1796731200});
+  EXPECT_EQ(out.text.substr(out.text.find('\n') + 1),
+            "2026-12-07,'+2,'-1,'=4,'@3,5,yes,'=f/Non-Tag-07-12-2026.txt,4,ok\n");
+}
+
 TEST(Csv, DetectionsCarryTheirFileAndLine) {
   StringSink out;
   DetectionsCsv detections(out);
@@ -46,10 +69,13 @@ TEST(Csv, DetectionsCarryTheirFileAndLine) {
   detections.add(Row{{2027, 1, 1}, {7, 0, 1}, 5}, 6);
   detections.set_file("c,d/Non-Tag-02-01-2027.txt");
   detections.add(Row{{2027, 1, 2}, {23, 59, 59}, 65535}, 12345678901);
+  detections.set_file("-x/Non-Tag-03-01-2027.txt");
+  detections.add(Row{{2027, 1, 3}, {0, 0, 0}, 0}, 1);
   EXPECT_EQ(out.text,
             "time,distance,file,line\n"
             "2027-01-01T07:00:01,0.05,a b/Non-Tag-01-01-2027.txt,6\n"
-            "2027-01-02T23:59:59,655.35,\"c,d/Non-Tag-02-01-2027.txt\",12345678901\n");
+            "2027-01-02T23:59:59,655.35,\"c,d/Non-Tag-02-01-2027.txt\",12345678901\n"
+            "2027-01-03T00:00:00,0.00,'-x/Non-Tag-03-01-2027.txt,1\n");
 }
 
 TEST(OutputFile, FailsLoudlyWhenTheFileCannotBeMade) {

@@ -76,6 +76,18 @@ TEST(DayMap, DatesAWrongClockWroteSpanNoDays) {
   EXPECT_EQ(days.state({2026, 12, 8}), DayState::no_run);
 }
 
+TEST(DayMap, DaysWithDetectionsCountWhetherOrNotTheSummaryKeepsThemDayByDay) {
+  Summary summary(1);
+  summary.add(Row{{2026, 12, 1}, {8, 30, 0}, 100});
+  summary.add(Row{{2026, 12, 3}, {8, 30, 0}, 100});
+  summary.add(Row{{2026, 12, 5}, {8, 30, 0}, 100});
+  DayMap days({}, summary);
+  EXPECT_EQ(iso_date(days.first()), "2026-12-01");
+  EXPECT_EQ(days.count(DayState::detections), 3u);
+  EXPECT_EQ(days.state({2026, 12, 3}), DayState::detections);
+  EXPECT_EQ(days.state({2026, 12, 4}), DayState::no_run);
+}
+
 TEST(DayMap, DetectionsOutsideAnyRunAndNothingAtAll) {
   Summary summary;
   EXPECT_TRUE(DayMap({}, summary).empty());

@@ -148,5 +148,22 @@ TEST(Page, MonthsWithoutARunShrinkToOneLine) {
   EXPECT_EQ(count(html, "<td class=\"off\""), 30u);
 }
 
+TEST(Page, ShowsDayByDayOnlyTheDaysTheSummaryKeptAndSaysSo) {
+  Summary summary(2);
+  for (Date date : {Date{2027, 1, 1}, Date{2027, 1, 3}, Date{2027, 2, 2}, Date{2027, 3, 5}}) {
+    summary.add(Row{date, {7, 0, 1}, 100});
+  }
+  std::string html = report_html("STICK", {}, summary, {}, DayMap({}, summary), {{2026, 1, 1}, 0});
+  EXPECT_NE(html.find("<p class=\"note\">Shown day by day: the latest 2 days with detections, "
+                      "from 2027-02-02. The 2 days before them, 2 detections, count in the "
+                      "totals only.</p>"),
+            std::string::npos);
+  EXPECT_EQ(count(html, "<section id=\"day-"), 2u);
+  // The calendar starts at the first of them: February's first day is left blank.
+  EXPECT_EQ(html.find("<tr><th>2027-01</th>"), std::string::npos);
+  EXPECT_NE(html.find("<tr><th>2027-02</th><td></td><td class=\"seen\">"), std::string::npos);
+  EXPECT_EQ(count(html, "<td class=\"seen\">"), 2u);
+}
+
 }  // namespace
 }  // namespace kestrel::report

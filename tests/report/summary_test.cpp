@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace kestrel::report {
 namespace {
 
@@ -41,6 +44,35 @@ TEST(Summary, FirstLastAndClosestGoByTimeNotByReadingOrder) {
   EXPECT_EQ(summary.closest()->date.day, 1);
   EXPECT_EQ(summary.closest()->time.hour, 11);
   EXPECT_EQ(summary.days().at(Date{2027, 1, 2}.key()).closest.time.hour, 8);
+}
+
+TEST(Summary, KeepsTheLatestDaysDayByDayAndOnlyCountsTheOthers) {
+  Summary summary(3);
+  const Date d1{2026, 12, 30};
+  const Date d2{2026, 12, 31};
+  const Date d3{2027, 1, 1};
+  const Date d4{2027, 1, 2};
+  const Date d5{2027, 1, 3};
+  summary.add(at(d2, {8, 0, 0}, 150));
+  summary.add(at(d4, {8, 0, 0}, 150));
+  summary.add(at(d1, {8, 0, 0}, 50));  // three days: all kept
+  EXPECT_FALSE(summary.cut_off_before());
+  summary.add(at(d3, {8, 0, 0}, 150));  // a fourth, later: the earliest, d1, goes
+  summary.add(at(d1, {9, 0, 0}, 150));  // before the days kept: only counted
+  summary.add(at(d5, {8, 0, 0}, 150));  // d2 goes
+  summary.add(at(d2, {9, 0, 0}, 150));
+
+  std::vector<int> kept;
+  for (const auto& [key, day] : summary.days()) kept.push_back(key);
+  EXPECT_EQ(kept, (std::vector<int>{d3.key(), d4.key(), d5.key()}));
+  EXPECT_EQ(summary.cut_off_before()->key(), d3.key());
+  EXPECT_EQ(summary.detection_days().size(), 5u);
+  EXPECT_EQ(summary.detections_cut_off(), 4u);
+  EXPECT_EQ(summary.detections(), 7u);
+  EXPECT_EQ(summary.days().at(d3.key()).detections, 1u);
+  // The totals still see every row.
+  EXPECT_EQ(summary.first()->date.key(), d1.key());
+  EXPECT_EQ(summary.closest()->centimetres, 50u);
 }
 
 }  // namespace

@@ -1,0 +1,42 @@
+// A set of dates held as one bit for every date a tagsheet can write (years 0000 to 9999):
+// at most 465 KB, however many days it holds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "report/fields.h"
+
+namespace kestrel::report {
+
+class DaySet {
+ public:
+  void insert(Date date);
+  bool empty() const { return size_ == 0; }
+  uint64_t size() const { return size_; }
+  // The earliest and the latest date held; only when not empty.
+  Date first() const { return first_; }
+  Date last() const { return last_; }
+
+  // Calls visit(Date) for every date held, in date order.
+  template <typename Visit>
+  void for_each(Visit visit) const {
+    if (empty()) return;
+    for (size_t at = slot(first_); at <= slot(last_); ++at) {
+      if (slots_[at]) visit(date_in(at));
+    }
+  }
+
+ private:
+  // Twelve months of 31 days a year: a few slots stay unused, the arithmetic stays plain.
+  static size_t slot(Date date);
+  static Date date_in(size_t slot);
+
+  std::vector<bool> slots_;
+  uint64_t size_ = 0;
+  Date first_;
+  Date last_;
+};
+
+}  // namespace kestrel::report
