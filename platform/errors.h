@@ -8,12 +8,18 @@
 
 namespace kestrel {
 
-// A system call failed on a file or a program: errno and the name it concerns.
+// A system call failed on a file or a program, or a file is not one the
+// program may use: errno, the name it concerns and, where errno's own text
+// would not say what is wrong, a message in its place.
 struct OsError : std::runtime_error {
-  OsError(int code, std::string filename)
-      : std::runtime_error(filename), code(code), filename(std::move(filename)) {}
+  OsError(int code, std::string filename, std::string message = {})
+      : std::runtime_error(filename),
+        code(code),
+        filename(std::move(filename)),
+        message(std::move(message)) {}
   int code;
   std::string filename;
+  std::string message;
 };
 
 // A device failed: errno and a message of its own that names the device.

@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 namespace kestrel {
 
-// Owns a file descriptor and closes it once.
+// Owns a file descriptor and closes it once. Closing it on the way out of a
+// scope leaves errno as the failure being reported set it.
 class Fd {
  public:
   Fd() = default;
@@ -19,7 +21,10 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ < 0) return;
+    const int code = errno;
+    ::close(fd_);
+    errno = code;
   }
 
   int get() const { return fd_; }

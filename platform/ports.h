@@ -71,9 +71,11 @@ class Clock {
 class Files {
  public:
   virtual ~Files() = default;
-  // The whole file, with CR LF and lone CR read as LF.
+  // The whole file, with CR LF and lone CR read as LF. Fails on anything but
+  // a regular file of a few KB (platform/posix_files.h), naming the path.
   virtual std::string read_text(const std::string& path) = 0;
-  // Open for appending (creating the file), one write, close.
+  // Open for appending (creating the file), one write, close. Fails on
+  // anything but a regular file, naming the path; never writes through a link.
   virtual void append(const std::string& path, const std::string& text) = 0;
   // Replaces the whole content, atomically: readers see the old or the new
   // content, never an empty or partial file.
@@ -96,9 +98,10 @@ class FileEnds {
  public:
   virtual ~FileEnds() = default;
   // The last `length` bytes of a regular file (all of them when it is
-  // shorter); nothing when there is no such file or it cannot be read.
+  // shorter); nothing when there is no such file or it cannot be read. A link
+  // in place of the file or of its folder counts as no file.
   virtual std::optional<FileEnd> end_of(const std::string& path, std::size_t length) = 0;
-  // Cuts the file to its first `length` bytes.
+  // Cuts the file to its first `length` bytes, with the same care.
   virtual void cut(const std::string& path, std::uint64_t length) = 0;
 };
 

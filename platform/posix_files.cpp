@@ -19,19 +19,55 @@ namespace {
 
 [[noreturn]] void fail(const std::string& path) { throw OsError(errno, path); }
 
-Fd open_or_fail(const std::string& path, int flags, mode_t mode = 0) {
-  Fd fd(::open(path.c_str(), flags | O_CLOEXEC, mode));
+[[noreturn]] void fail_not_regular(const std::string& path) {
+  throw OsError(EINVAL, path, "not a regular file");
+}
+
+Fd open_or_fail(const std::string& path, int flags) {
+  Fd fd(::open(path.c_str(), flags | O_CLOEXEC));
   if (!fd.valid()) fail(path);
   return fd;
 }
 
-// A regular file, not a link to one: the tagsheet folders are open to every
-// user, and a link planted there must not have another file read or cut.
-// Opened without waiting, since a FIFO named like the file would block.
+std::string parent_of(const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// Opens a file without waiting (a FIFO in its place would block the open
+// until a writer or reader came), through no link in place of the file or of
+// the folder it is in. Fails as open does, with errno set.
+Fd open_in_folder(const std::string& path, int flags, mode_t mode = 0) {
+  const Fd folder(::open(parent_of(path).c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder.valid()) return Fd();
+  return Fd(::openat(folder.get(), name_of(path).c_str(),
+                     flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
+}
+
+// Whether open_in_folder failed on what is in the file's place: a link
+// (ELOOP), a FIFO without a reader, a socket or a device without its driver
+// (ENXIO), a folder opened for writing (EISDIR).
+bool refused_as_no_regular_file(int code) {
+  return code == ELOOP || code == ENXIO || code == EISDIR;
+}
+
+// open_in_folder for a regular file only; nothing when there is none.
 // `file` is left with what fstat says of it.
 Fd open_regular(const std::string& path, int flags, struct stat& file) {
-  Fd fd(::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  Fd fd = open_in_folder(path, flags);
   if (fd.valid() && (::fstat(fd.get(), &file) != 0 || !S_ISREG(file.st_mode))) return Fd();
+  return fd;
+}
+
+// open_in_folder for a regular file only, failing with the path otherwise.
+Fd open_regular_or_fail(const std::string& path, int flags, struct stat& file, mode_t mode = 0) {
+  Fd fd = open_in_folder(path, flags, mode);
+  if (!fd.valid() && refused_as_no_regular_file(errno)) fail_not_regular(path);
+  if (!fd.valid() || ::fstat(fd.get(), &file) != 0) fail(path);
+  if (!S_ISREG(file.st_mode)) fail_not_regular(path);
   return fd;
 }
 
@@ -64,10 +100,19 @@ void close_or_fail(Fd& fd, const std::string& path) {
   if (fd.close() != 0) fail(path);
 }
 
-std::string parent_of(const std::string& path) {
-  auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+// At most `limit` bytes from the file's start.
+std::string read_up_to(const Fd& fd, std::size_t limit, const std::string& path) {
+  std::string bytes(limit, '\0');
+  std::size_t done = 0;
+  while (done < limit) {
+    const ssize_t n = ::read(fd.get(), bytes.data() + done, limit - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) fail(path);
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  bytes.resize(done);
+  return bytes;
 }
 
 // A text no longer than a sector, replacing a file of the same length (the
@@ -92,24 +137,26 @@ bool overwrite_same_length(const std::string& path, const std::string& text) {
   return true;
 }
 
+// Emptied only once it is known to be a regular file.
 void rewrite_in_place(const std::string& path, const std::string& text) {
-  Fd fd = open_or_fail(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (!write_all(fd.get(), text)) fail(path);
+  struct stat file {};
+  Fd fd = open_regular_or_fail(path, O_WRONLY | O_CREAT, file, 0666);
+  if (::ftruncate(fd.get(), 0) != 0 || !write_all(fd.get(), text)) fail(path);
   close_or_fail(fd, path);
 }
 
 }  // namespace
 
+// Read through a link (an installation may link a configuration file), but
+// only from a regular file, and only up to the limit.
 std::string PosixFiles::read_text(const std::string& path) {
-  Fd fd = open_or_fail(path, O_RDONLY);
-  std::string raw;
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail(path);
-    if (n == 0) break;
-    raw.append(buffer, static_cast<std::size_t>(n));
+  Fd fd = open_or_fail(path, O_RDONLY | O_NONBLOCK);
+  struct stat file {};
+  if (::fstat(fd.get(), &file) != 0) fail(path);
+  if (!S_ISREG(file.st_mode)) fail_not_regular(path);
+  const std::string raw = read_up_to(fd, text_file_limit + 1, path);
+  if (raw.size() > text_file_limit) {
+    throw OsError(EFBIG, path, "longer than " + std::to_string(text_file_limit) + " bytes");
   }
   close_or_fail(fd, path);
   return to_universal_newlines(raw);
@@ -118,9 +165,8 @@ std::string PosixFiles::read_text(const std::string& path) {
 // A record either lands whole or not at all: when the file system takes only
 // part of it (a full card), the file is cut back to where the record began.
 void PosixFiles::append(const std::string& path, const std::string& text) {
-  Fd fd = open_or_fail(path, O_WRONLY | O_CREAT | O_APPEND, 0666);
   struct stat before {};
-  if (::fstat(fd.get(), &before) != 0) fail(path);
+  Fd fd = open_regular_or_fail(path, O_WRONLY | O_CREAT | O_APPEND, before, 0666);
   if (!write_all(fd.get(), text)) {
     int code = errno;
     if (::ftruncate(fd.get(), before.st_size) != 0) {
@@ -134,23 +180,30 @@ void PosixFiles::append(const std::string& path, const std::string& text) {
 // Write a temporary file beside the target, store it, then rename it over the
 // target, so a power cut leaves either the old or the new content; a text of
 // the file's own length is written in place instead (overwrite_same_length).
-// Where the directory may not be written but the file may (an installation
-// that opened only the file to the logger's account), the file is rewritten in
-// place.
+// The temporary file is always a new one (O_EXCL): one a cut left behind, or
+// anything put under its name, is removed first, never opened or written
+// through. The new file takes the mode of the file it replaces, if that is a
+// regular one. Where the directory may not be written but the file may (an
+// installation that opened only the file to the logger's account), the file
+// is rewritten in place.
 void PosixFiles::replace(const std::string& path, const std::string& text) {
   if (overwrite_same_length(path, text)) return;
-  const std::string parent = parent_of(path);
-  const std::string temporary = parent + "/." + path.substr(path.rfind('/') + 1) + ".tmp";
-  Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  const std::string temporary = parent_of(path) + "/." + name_of(path) + ".tmp";
+  // Where this fails, the exclusive open fails too, or finds the name free.
+  ::unlink(temporary.c_str());
+  Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (!fd.valid() && errno == EACCES) return rewrite_in_place(path, text);
-  if (!fd.valid()) fail(path);
+  if (!fd.valid()) fail(errno == EEXIST ? temporary : path);
   auto discard = [&] {
     int code = errno;
     ::unlink(temporary.c_str());
     throw OsError(code, path);
   };
   struct stat old {};
-  if (::stat(path.c_str(), &old) == 0 && ::fchmod(fd.get(), old.st_mode & 07777) != 0) discard();
+  if (::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+      ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
+    discard();
+  }
   if (!write_all(fd.get(), text) || ::fdatasync(fd.get()) != 0 || fd.close() != 0) discard();
   if (::rename(temporary.c_str(), path.c_str()) != 0) discard();
 }

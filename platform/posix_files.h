@@ -4,6 +4,22 @@
 
 namespace kestrel {
 
+// The most a text file read whole may hold: a configuration file or the
+// last-seen time, which hold a few bytes each. Anything longer (a link to a
+// device that never ends) fails rather than filling the memory.
+inline constexpr std::size_t text_file_limit = 4096;
+
+// The files behind the ports. A file is used only where it is a regular one,
+// and opened without waiting, so that nothing put in its place (a FIFO, a
+// device) can block or flood the run. A file written or cut where it stands
+// (a tagsheet, the last-seen time of the same length) is taken neither
+// through a link in its place nor through one in place of its folder: the
+// tagsheets' day folders are open to every account, and a link there would
+// have the program write or cut another file. A file replaced whole is made
+// afresh beside it and renamed over it, which replaces a link rather than
+// following it. A file that is no regular one fails as OsError with the
+// message "not a regular file", a text longer than text_file_limit with one
+// that says so.
 class PosixFiles : public Files, public FileEnds {
  public:
   std::string read_text(const std::string& path) override;

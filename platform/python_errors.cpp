@@ -11,8 +11,13 @@ namespace {
 
 void raise_os_error(const OsError& error) {
   PyRef filename = to_str(error.filename);
-  errno = error.code;
-  PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.get());
+  if (error.message.empty()) {
+    errno = error.code;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.get());
+    return;
+  }
+  PyRef args = checked(Py_BuildValue("(isO)", error.code, error.message.c_str(), filename.get()));
+  PyErr_SetObject(PyExc_OSError, args.get());
 }
 
 void raise_conversion_error(const ConversionError& error) {

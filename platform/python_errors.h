@@ -3,7 +3,8 @@
 namespace kestrel {
 
 // Sets the Python exception that matches the C++ exception being handled:
-// OsError as OSError (its errno subclass, with the file name), ConversionError
+// OsError as OSError (its errno subclass, with the file name and the
+// OsError's message, if it has one, for errno's text), ConversionError
 // as ValueError, CalledProcessError as subprocess.CalledProcessError,
 // DeviceError as OSError (its errno subclass, with the message), SettingError
 // as ValueError, std::bad_alloc as MemoryError. A PythonError leaves the

@@ -16,7 +16,7 @@ import pytest
 import radar_sim
 from hostile_names import HOSTILE_NAMES
 from sandbox import TAGSHEETS_INSIDE, Sandbox
-from steps import TITLE, end_run, export_argv, send_frames, today
+from steps import TITLE, end_run, export_argv, header, row, send_frames, tagsheet_path, today
 
 HEADER = (rb"Equipment Stop Time:(?: |\d\d-\d\d-\d\d)\n\n\nEquipment Start Time:\d\d-\d\d-\d\d"
           rb"\nSerial No:SN-0042\n" + re.escape(TITLE))
@@ -252,6 +252,145 @@ class TestPowerCut:
         fault("SIGKILL at random moments, restarted each time", KILLS,
               "%d kills in %.0f s: %d runs got past their header, %d rows in all; seed %d"
               % (KILLS, seconds, starts, rows, seed))
+
+
+CONFIG_INSIDE = "/home/pi/Configuration"
+CONFIG_FILES = ["range_high.txt", "range_low.txt", "current_time.txt", "Serial.txt"]
+# Room enough for the interpreter, so that a run that read a device to its end
+# fails with MemoryError rather than filling the machine's memory.
+DATA_LIMIT = 1 << 30
+
+
+def not_regular(path):
+    return "OSError: [Errno 22] not a regular file: '%s'" % path
+
+
+def tagsheet_inside(date):
+    return "%s/%s/Non-Tag-%s.txt" % (TAGSHEETS_INSIDE, date, date)
+
+
+def config_files(box):
+    return {p.name: p.read_bytes() for p in box.config_dir.iterdir() if p.is_file()}
+
+
+def start_ends_with(box, error):
+    """A start, its memory bounded, that must end at once with this error line."""
+    box.start(wait=False, command=["prlimit", "--data=%d" % DATA_LIMIT, "--"]
+              + box.interpreter + ["-c", "import kestrel"])
+    assert box.wait_exit() == 1
+    assert error_line(box) == error
+    box.kill()
+    return error
+
+
+class TestPlantedFiles:
+    """What another account, or a fault in code running as pi, puts where the logger opens
+    its own files: the run ends at once with an error naming the file, or the thing is
+    passed by; nothing outside the tree is read, cut or written."""
+
+    def test_configuration_files_that_are_no_regular_files_end_the_load(self, sandbox, fault):
+        plants = (os.mkfifo, lambda path: path.symlink_to("/dev/zero"))
+        for name in CONFIG_FILES:
+            path = sandbox.config_dir / name
+            kept = path.read_bytes()
+            for plant in plants:
+                path.unlink()
+                plant(path)
+                start_ends_with(sandbox, not_regular("%s/%s" % (CONFIG_INSIDE, name)))
+            path.unlink()
+            path.write_bytes(kept)
+        assert sandbox.sudo_log() == []
+        fault("a FIFO or a link to /dev/zero as a configuration file", len(CONFIG_FILES) * 2,
+              not_regular(CONFIG_INSIDE + "/Serial.txt"))
+
+    def test_a_configuration_file_over_4096_bytes_ends_the_load(self, sandbox, fault):
+        serial = b"SN-0042\n".ljust(4096, b"0")
+        sandbox.set_config("Serial.txt", serial)
+        sandbox.start()
+        send_frames(sandbox, 150)
+        content = sandbox.tagsheet_files()["%s/Non-Tag-%s.txt" % (today(), today())]
+        assert b"\nSerial No:" + serial + TITLE in content
+        sandbox.kill()
+
+        sandbox.set_config("Serial.txt", serial + b"0")
+        error = start_ends_with(sandbox, "OSError: [Errno 27] longer than 4096 bytes: "
+                                         "'%s/Serial.txt'" % CONFIG_INSIDE)
+        # The first run's commands only: the second ends before any.
+        assert [argv[0] for argv in sandbox.sudo_log()] == [b"find", b"mkdir", b"chmod"]
+        fault("a configuration file over 4096 bytes", 1, error)
+
+    def test_a_fifo_in_place_of_todays_tagsheet_ends_the_start(self, sandbox, fault):
+        date = today()
+        sheet = tagsheet_path(sandbox, date)
+        sheet.parent.mkdir()
+        os.mkfifo(sheet)
+        error = start_ends_with(sandbox, not_regular(tagsheet_inside(date)))
+        # Someone who reads whatever comes gets nothing either.
+        reader = os.open(sheet, os.O_RDONLY | os.O_NONBLOCK)
+        try:
+            start_ends_with(sandbox, error)
+            assert os.read(reader, 4096) == b""
+        finally:
+            os.close(reader)
+        assert [argv[0] for argv in sandbox.sudo_log()] == [b"find", b"mkdir", b"chmod"] * 2
+        fault("a FIFO in place of today's tagsheet, with and without a reader", 2, error)
+
+    def test_a_link_in_place_of_todays_tagsheet_or_its_folder_takes_no_row(self, sandbox, fault):
+        date = today()
+        sheet = tagsheet_path(sandbox, date)
+        elsewhere = sandbox.work / "elsewhere"
+        elsewhere.mkdir()
+        config = config_files(sandbox)
+        sheet.parent.mkdir()
+        sheet.symlink_to(CONFIG_INSIDE + "/range_high.txt")
+        seen = [start_ends_with(sandbox, not_regular(tagsheet_inside(date)))]
+        sheet.unlink()
+        sheet.parent.rmdir()
+        sheet.parent.symlink_to("/run/kestrel/work/elsewhere")
+        seen.append(start_ends_with(sandbox, "NotADirectoryError: [Errno 20] Not a directory: "
+                                             "'%s'" % tagsheet_inside(date)))
+        assert config_files(sandbox) == config
+        assert os.listdir(elsewhere) == []
+        # With the link gone the next start logs as always.
+        sheet.parent.unlink()
+        sandbox.start()
+        send_frames(sandbox, 150)
+        assert [distance for _, _, distance in rows_of(sheet.read_bytes())] == [b"1.50"]
+        fault("a link in place of today's tagsheet or of its day folder", 2, "; ".join(seen))
+
+    def test_the_repair_follows_no_day_folder_that_is_a_link(self, sandbox, fault):
+        yesterday = time.strftime("%d-%m-%Y", time.localtime(time.time() - 86400))
+        outside = sandbox.work / "outside" / ("Non-Tag-%s.txt" % yesterday)
+        outside.parent.mkdir()
+        cut = (header(b" ", b"00-00-00") + row(yesterday.encode(), b"00-00-01", b"2.50")
+               + b"Equipment Stop Time:00-0" + b"\0" * 300)
+        outside.write_bytes(cut)
+        (sandbox.tagsheets_dir / yesterday).symlink_to("/run/kestrel/work/outside")
+        sandbox.start()
+        send_frames(sandbox, 150)
+        assert outside.read_bytes() == cut
+        rows = rows_of(tagsheet_path(sandbox, today()).read_bytes())
+        assert [distance for _, _, distance in rows] == [b"1.50"]
+        assert sandbox.running()
+        fault("a day folder that is a link to a cut tagsheet outside the tree", 1,
+              "nothing: the repair passes it by, the run logs")
+
+    def test_a_link_under_the_last_seen_temporary_name_is_removed_not_written_through(
+            self, sandbox, fault):
+        victim = sandbox.work / "victim"
+        victim.write_bytes(b"keep me")
+        temporary = sandbox.config_dir / ".current_time.txt.tmp"
+        temporary.symlink_to("/run/kestrel/work/victim")
+        sandbox.start()
+        send_frames(sandbox, 150)  # a time where the space was: the file is swapped
+        rows = rows_of(tagsheet_path(sandbox, today()).read_bytes())
+        assert victim.read_bytes() == b"keep me"
+        current = sandbox.config_dir / "current_time.txt"
+        assert not current.is_symlink() and current.read_bytes() == rows[-1][1]
+        assert not os.path.lexists(temporary)
+        assert sandbox.running()
+        fault("a link planted under the last-seen file's temporary name", 1,
+              "nothing: it is removed and the time goes into a new file")
 
 
 def stick_path(name):

@@ -115,9 +115,11 @@ def test_a_link_that_cannot_be_opened_ends_the_start_before_the_repair(sandbox, 
     assert_read_whole(*report_of_stick(report_tool, files, folder))
 
 
-def test_a_tagsheet_linked_to_dev_null_runs_as_any_other(sandbox, report_tool, folder):
-    """Nothing of the run reaches the link's target, and its flush is skipped: the run goes
-    on to its distance line, buzzer and export. Yesterday's tagsheet, cut, is repaired."""
+def test_a_tagsheet_linked_to_dev_null_ends_the_start_naming_it(sandbox, report_tool, folder):
+    """Nothing of the run reaches the link's target: the header is not written through it,
+    and the start ends there, naming the tagsheet, not on the flush at the run's end, which
+    has nothing to flush. Yesterday's tagsheet, cut, was repaired before; the link was
+    passed by."""
     date = today()
     sheet = tagsheet_path(sandbox, date)
     sheet.parent.mkdir()
@@ -126,13 +128,15 @@ def test_a_tagsheet_linked_to_dev_null_runs_as_any_other(sandbox, report_tool, f
     cut = tagsheet_path(sandbox, yesterday)
     cut.parent.mkdir()
     cut.write_bytes(earlier_run(yesterday.encode()) + b"Equipment Stop Time:00-0" + CUT)
-    sandbox.start()
-    files = detection_and_export(sandbox)
+    sandbox.start(wait=False)
+    assert sandbox.wait_exit() == 1
 
-    assert sandbox.running()
-    sandbox.wait_for_console(rb"Distance of object:1\.25")
-    assert sandbox.buzzer_log()[0] == "blow"
+    assert sandbox.stderr()[-1].decode() == (
+        "OSError: [Errno 22] not a regular file: '/home/pi/Configuration/Tagsheets/%s/"
+        "Non-Tag-%s.txt'" % (date, date))
+    assert [argv[0] for argv in sandbox.sudo_log()] == [b"find", b"mkdir", b"chmod"]
     assert os.readlink(sheet) == "/dev/null"
+    files = sandbox.tagsheet_files()
     link = files["%s/Non-Tag-%s.txt" % (date, date)]
     assert isinstance(link, Link) and link == b"/dev/null"
     assert files["%s/Non-Tag-%s.txt" % (yesterday, yesterday)] == earlier_run(yesterday.encode())

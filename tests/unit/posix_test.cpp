@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <functional>
 
 #include "platform/errors.h"
 #include "platform/fd.h"
@@ -24,6 +25,23 @@ using Names = std::vector<std::string>;
 std::string read_raw(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The OsError the operation fails with.
+OsError os_error_of(const std::function<void()>& operation) {
+  try {
+    operation();
+  } catch (const OsError& error) {
+    return error;
+  }
+  ADD_FAILURE() << "no OsError";
+  return OsError(0, "");
+}
+
+void expect_not_regular(const OsError& error, const std::string& path) {
+  EXPECT_EQ(error.code, EINVAL);
+  EXPECT_EQ(error.filename, path);
+  EXPECT_EQ(error.message, "not a regular file");
 }
 
 TEST(PosixFiles, ReadsWithUniversalLineEnds) {
@@ -48,6 +66,31 @@ TEST(PosixFiles, MissingPathsFailWithErrnoAndPath) {
   }
 }
 
+// What another account or a fault can put in a file's place: a link, a FIFO
+// (whose open would wait for a writer), a device that never ends, a folder.
+TEST(PosixFiles, ReadTextTakesARegularFileOfAFewKilobytesOnly) {
+  TempDir dir;
+  PosixFiles files;
+  const std::string full = dir / "full";
+  std::ofstream(full, std::ios::binary) << std::string(text_file_limit, '7');
+  EXPECT_EQ(files.read_text(full).size(), text_file_limit);
+  ASSERT_EQ(::symlink(full.c_str(), (dir / "link").c_str()), 0);
+  EXPECT_EQ(files.read_text(dir / "link").size(), text_file_limit) << "a link to a file is read";
+
+  std::ofstream(full, std::ios::binary | std::ios::app) << '7';
+  const OsError too_long = os_error_of([&] { files.read_text(dir / "link"); });
+  EXPECT_EQ(too_long.code, EFBIG);
+  EXPECT_EQ(too_long.filename, dir / "link");
+  EXPECT_EQ(too_long.message, "longer than 4096 bytes");
+
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", (dir / "zero").c_str()), 0);
+  for (const std::string& other : {dir / "fifo", dir / "zero", dir.path}) {
+    SCOPED_TRACE(other);
+    expect_not_regular(os_error_of([&] { files.read_text(other); }), other);
+  }
+}
+
 TEST(PosixFiles, AppendCreatesThenAppendsAndListSkipsDots) {
   TempDir dir;
   PosixFiles files;
@@ -55,6 +98,47 @@ TEST(PosixFiles, AppendCreatesThenAppendsAndListSkipsDots) {
   files.append(dir / "sheet", "two");
   EXPECT_EQ(read_raw(dir / "sheet"), "one\r\ntwo");
   EXPECT_EQ(files.list(dir.path), Names{"sheet"});
+}
+
+TEST(PosixFiles, AppendWritesOnlyARegularFileReachedThroughNoLink) {
+  TempDir dir;
+  PosixFiles files;
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  files.append(dir / "sheet", "row\n");
+  struct stat made {};
+  ASSERT_EQ(::stat((dir / "sheet").c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 07777, 0666 & ~mask);
+
+  const std::string other = dir / "other";
+  std::ofstream(other) << "keep";
+  ASSERT_EQ(::symlink(other.c_str(), (dir / "link").c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "nowhere").c_str(), (dir / "dangling").c_str()), 0);
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0700), 0);
+  for (const std::string& name : {dir / "link", dir / "dangling", dir / "fifo", dir / "folder"}) {
+    SCOPED_TRACE(name);
+    expect_not_regular(os_error_of([&] { files.append(name, "row\n"); }), name);
+  }
+  // A FIFO that someone reads takes nothing either.
+  Fd reader(::open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  ASSERT_TRUE(reader.valid());
+  expect_not_regular(os_error_of([&] { files.append(dir / "fifo", "row\n"); }), dir / "fifo");
+  char byte = 0;
+  EXPECT_EQ(::read(reader.get(), &byte, 1), 0);
+
+  // Nor a file whose folder is a link; the error names the file, as for a
+  // folder that is missing.
+  ASSERT_EQ(::symlink(dir.path.c_str(), (dir / "day").c_str()), 0);
+  for (const auto& [name, code] :
+       {std::pair{dir / "day/other", ENOTDIR}, {dir / "gone/x", ENOENT}}) {
+    const OsError error = os_error_of([&, name = name] { files.append(name, "row\n"); });
+    EXPECT_EQ(error.code, code);
+    EXPECT_EQ(error.filename, name);
+  }
+  EXPECT_EQ(read_raw(other), "keep");
+  EXPECT_EQ(::access((dir / "nowhere").c_str(), F_OK), -1);
+  EXPECT_EQ(read_raw(dir / "sheet"), "row\n");
 }
 
 TEST(PosixFiles, ReplaceSwapsInANewFileWithTheOldMode) {
@@ -113,6 +197,43 @@ TEST(PosixFiles, ReplaceOfTheSameLengthWritesTheFileWhereItStands) {
   }
 }
 
+// The temporary file of a swap is always made new: what a cut left under its
+// name, or someone put there, is removed, never written through.
+TEST(PosixFiles, ReplaceRemovesWhatIsUnderTheTemporaryName) {
+  TempDir dir;
+  PosixFiles files;
+  const std::string path = dir / "time";
+  const std::string temporary = dir / ".time.tmp";
+  const std::string other = dir / "other";
+  std::ofstream(other) << "keep-me!";
+  const std::vector<std::function<int()>> plants = {
+      [&] { return ::symlink(other.c_str(), temporary.c_str()); },
+      [&] { return ::link(other.c_str(), temporary.c_str()); },
+      [&] { return ::symlink((dir / "nowhere").c_str(), temporary.c_str()); },
+  };
+  std::string text = " ";
+  for (const auto& plant : plants) {
+    ASSERT_EQ(plant(), 0);
+    text = text == " " ? "08-00-01" : " ";  // another length, so the file is swapped
+    files.replace(path, text);
+    EXPECT_EQ(read_raw(path), text);
+    struct stat swapped {};
+    ASSERT_EQ(::lstat(path.c_str(), &swapped), 0);
+    EXPECT_TRUE(S_ISREG(swapped.st_mode));
+    EXPECT_EQ(read_raw(other), "keep-me!");
+    Names left = files.list(dir.path);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (Names{"other", "time"}));
+  }
+
+  // What cannot be removed stops the swap, named.
+  ASSERT_EQ(::mkdir(temporary.c_str(), 0700), 0);
+  const OsError error = os_error_of([&] { files.replace(path, "a longer text"); });
+  EXPECT_EQ(error.code, EEXIST);
+  EXPECT_EQ(error.filename, temporary);
+  EXPECT_EQ(read_raw(path), text);
+}
+
 TEST(PosixFiles, EndsOfRegularFilesAreReadAndCut) {
   TempDir dir;
   PosixFiles files;
@@ -130,10 +251,13 @@ TEST(PosixFiles, EndsOfRegularFilesAreReadAndCut) {
   EXPECT_EQ(read_raw(sheet), "rows\n");
 
   // Nothing else is read or cut: no file, a folder, a FIFO (which would block
-  // an open for reading), a link to a file.
+  // an open for reading), a link to a file, a file in a folder reached
+  // through a link.
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   ASSERT_EQ(::symlink(sheet.c_str(), (dir / "link").c_str()), 0);
-  for (const std::string& other : {dir / "missing", dir.path, dir / "fifo", dir / "link"}) {
+  ASSERT_EQ(::symlink(dir.path.c_str(), (dir / "day").c_str()), 0);
+  for (const std::string& other :
+       {dir / "missing", dir.path, dir / "fifo", dir / "link", dir / "day/sheet"}) {
     SCOPED_TRACE(other);
     EXPECT_FALSE(files.end_of(other, 4096));
     files.cut(other, 0);
