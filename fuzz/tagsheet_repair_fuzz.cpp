@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "tagsheet/repair.h"
+#include "tests/support/line_ends.h"
 
 namespace {
 
@@ -69,18 +70,6 @@ std::string record_text(Kind kind, FuzzedDataProvider& input) {
   return {};
 }
 
-std::string with_line_end(const std::string& text, const std::string& line_end) {
-  std::string saved;
-  for (char c : text) {
-    if (c == '\n') {
-      saved += line_end;
-    } else {
-      saved += c;
-    }
-  }
-  return saved;
-}
-
 // Run after run as the logger appends them: a header first, and the first
 // record the logger appended after the editor's is a header too.
 Tagsheet build(FuzzedDataProvider& input) {
@@ -96,7 +85,7 @@ Tagsheet build(FuzzedDataProvider& input) {
       kind = static_cast<Kind>(input.ConsumeIntegralInRange<int>(0, 2));
     }
     std::string text = record_text(kind, input);
-    if (k < sheet.edited) text = with_line_end(text, line_end);
+    if (k < sheet.edited) text = kestrel::testing::with_line_ends(text, line_end);
     const bool joined = k > 0 && sheet.records.back().kind == Kind::stop && kind != Kind::stop;
     sheet.records.push_back(
         Record{kind, sheet.text.size(), sheet.text.size() + text.size(), joined});

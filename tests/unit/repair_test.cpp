@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "fakes.h"
+#include "tests/support/line_ends.h"
 
 namespace kestrel {
 namespace {
@@ -45,19 +46,6 @@ std::string rows_up_to(std::size_t limit) {
 std::string to_boundary(const std::string& record) {
   const std::string whole_rows = rows_up_to(512);
   return whole_rows + record.substr(0, 512 - whole_rows.size());
-}
-
-// The text as an editor saves it with other line ends.
-std::string with_line_ends(const std::string& text, const std::string& line_end) {
-  std::string saved;
-  for (char c : text) {
-    if (c == '\n') {
-      saved += line_end;
-    } else {
-      saved += c;
-    }
-  }
-  return saved;
 }
 
 TEST(Repair, WholeFilesKeepEveryByte) {
@@ -156,12 +144,13 @@ TEST(Repair, AStopLineCutInItsLabelTakesItsLineEndAlong) {
 TEST(Repair, EveryLineEndCountsAndAByteOrderMarkBeginsNoLine) {
   for (const std::string line_end : {"\r", "\r\n"}) {
     SCOPED_TRACE(line_end == "\r" ? "CR" : "CR LF");
-    const std::string edited = with_line_ends(rows, line_end);
+    const std::string edited = testing::with_line_ends(rows, line_end);
     EXPECT_EQ(kept(edited + nuls(35)), size_of(edited));
     EXPECT_EQ(kept(edited + row.substr(0, 20) + nuls(9)), size_of(edited));
-    EXPECT_EQ(kept(edited + with_line_ends(header, line_end).substr(0, 60) + nuls(9)),
+    EXPECT_EQ(kept(edited + testing::with_line_ends(header, line_end).substr(0, 60) + nuls(9)),
               size_of(edited));
-    EXPECT_EQ(kept(edited + with_line_ends("\nEquipm", line_end) + nuls(9)), size_of(edited));
+    EXPECT_EQ(kept(edited + testing::with_line_ends("\nEquipm", line_end) + nuls(9)),
+              size_of(edited));
     EXPECT_EQ(kept(edited + rows + nuls(9)), size_of(edited + rows));
     EXPECT_EQ(kept(edited + header.substr(0, 30) + nuls(9)), size_of(edited));
   }
@@ -170,7 +159,7 @@ TEST(Repair, EveryLineEndCountsAndAByteOrderMarkBeginsNoLine) {
       << "a CR LF cut after its CR still ended its line";
 
   const std::string mark = "\xEF\xBB\xBF";
-  for (const std::string& whole : {rows, with_line_ends(rows, "\r")}) {
+  for (const std::string& whole : {rows, testing::with_line_ends(rows, "\r")}) {
     EXPECT_EQ(kept(mark + whole + nuls(35)), size_of(mark + whole));
   }
   EXPECT_EQ(kept(mark + header.substr(0, 60) + nuls(9)), 3)
