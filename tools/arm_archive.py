@@ -30,6 +30,9 @@ KEYRING = "/usr/share/keyrings/debian-archive-keyring.gpg"
 TRIPLETS = {"armhf": "arm-linux-gnueabihf", "arm64": "aarch64-linux-gnu"}
 UPDATE_TRIES = 3
 UPDATE_SECONDS = 300
+# Indexes fetched this recently are used as they are: the builds of one test
+# run (the root, the package, the board image) then share one set.
+FRESH_SECONDS = 3600
 # The target's side of a cross build (its C and C++ libraries with their
 # symbols, Python's headers), and the Python that runs the target's modules
 # under qemu-user, with pyserial.
@@ -85,7 +88,8 @@ class Archive:
     def update(self):
         """Fetches the indexes. A suite whose index fails on every try is left
         out with a note; it is an error only when no suite could be read."""
-        if self.updated:
+        if self.updated or self._fresh():
+            self.updated = True
             return
         self._write_config()
         deadline = time.monotonic() + UPDATE_SECONDS
@@ -111,7 +115,19 @@ class Archive:
         for line in failures:
             print("%s indexes: left out after %d tries: %s" % (self.arch, UPDATE_TRIES, line[3:]),
                   file=sys.stderr)
+        with open(self._stamp(), "w") as stamp:
+            stamp.write("%d\n" % time.time())
         self.updated = True
+
+    def _stamp(self):
+        return os.path.join(self.folder, "updated")
+
+    def _fresh(self):
+        try:
+            return time.time() - os.stat(self._stamp()).st_mtime < FRESH_SECONDS and \
+                os.path.exists(self.config)
+        except FileNotFoundError:
+            return False
 
     def suites(self):
         """The suites whose indexes were read, as their Release files name them."""
