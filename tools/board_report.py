@@ -21,6 +21,7 @@ SCENARIOS = {
     10: "exFAT and NTFS sticks",
     11: "Time without network or clock battery",
     12: "Diagnostics across a restart",
+    13: "Links planted by pi where the logger's sudo lines reach",
 }
 EXFAT_NOTE = ("exFAT stores no owners and, unlike FAT, has no option to ignore a change of owner: "
               "rsync cannot give the day folders their owner (root, made with `sudo mkdir`) and "
@@ -192,6 +193,10 @@ def report(results, manifest, started, command):
         "An NTFS stick inserted while the logger runs, with `ntfs-3g` removed on a kernel "
         "without `ntfs3`, so that its mount fails; then radar frames. `/media/pi` was listed "
         "five times a second from before the stick until the helper's note."))
+    lines += facts("Links planted by pi", figures.get("planted_links"), (
+        "pi links a day to /etc/shadow and the tagsheet folder to /etc/systemd/system and to "
+        "/etc, then runs the logger's start and export lines itself: root's files and folders "
+        "stay as they were, and the stick gets nothing pi could not read"))
     lines += usb_boot_lines(figures.get("usb_boot"))
     lines += clock_lines(figures.get("clock"))
     lines += diagnostics_lines(figures)
