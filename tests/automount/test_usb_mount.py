@@ -1,6 +1,7 @@
-"""The USB automounter's helper: mount point names, mount options, staying out
-of a desktop automounter's way, leaving alone what the system uses or what
-was there at boot, and cleaning up after a stick is pulled.
+"""The USB automounter's helper: mount point names, mount options, mounting
+under /media/pi where a desktop automounter runs too, leaving alone what the
+system uses or what was there at boot, and cleaning up after a stick is
+pulled.
 
 The helper runs in a bubblewrap sandbox with its own /media and /run, and
 with fakes of systemd-run, systemd-mount, mount, systemctl, findmnt, lsblk,
@@ -130,11 +131,15 @@ class TestNtfs:
 
 
 class TestDesktopAutomounter:
-    def test_nothing_is_mounted_while_udisks2_runs(self):
-        status, calls, _ = run_helper("add", ID_FS_LABEL="STICK",
-                                      FAKE_ACTIVE="udisks2.service " + UP)
-        assert status == 0
-        assert calls == [["systemctl", "--quiet", "is-active", "udisks2.service"]]
+    def test_a_stick_is_mounted_under_media_pi_while_udisks2_runs(self):
+        # The udev rule has told udisks2 to leave the stick alone.
+        where = mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="vfat", UDISKS_IGNORE="1",
+                        UDISKS_AUTO="0", FAKE_ACTIVE="udisks2.service " + UP)[1]
+        assert where == "/media/pi/STICK"
+
+    def test_while_udisks2_runs_a_stick_in_at_boot_is_still_left_alone(self):
+        not_mounted("it was there while the system started", ID_FS_LABEL="STICK",
+                    UDISKS_IGNORE="1", FAKE_ACTIVE="udisks2.service")
 
 
 class TestPresentAtBoot:
