@@ -26,8 +26,8 @@ HELPER_INSIDE = "/run/helper/kestrel-usb-mount"
 NOTE = REPO / "system" / "kestrel-note"
 NOTE_INSIDE = "/run/helper/kestrel-note"
 FAKE = Path(__file__).resolve().parent / "fake_command"
-FAKED = ["systemd-run", "systemd-mount", "mount", "systemctl", "findmnt", "lsblk", "swapon", "logger",
-         "journalctl", "id"]
+FAKED = ["systemd-run", "systemd-mount", "mount", "systemctl", "findmnt", "lsblk", "swapon",
+         "logger", "journalctl", "id"]
 QUERIES = ("id", "lsblk", "swapon", "findmnt", "logger", "journalctl")
 # A stick with one partition, inserted once the system is up.
 STICK = "/dev/sdb 8:16 disk -\n/dev/sdb1 8:17 part /dev/sdb\n"
@@ -45,10 +45,10 @@ def kept_notes(folder):
 
 
 def run_helper(action, setup="", *args, program=HELPER_INSIDE, **env):
-    """Runs the helper (or program beside it); returns (exit status, faked calls but the queries, entries
-    of /media/pi). Also keeps the notes it left in the journal and in
-    /var/log/kestrel, what /media/pi held while systemd-mount ran and the
-    entries left in the private place for mounting."""
+    """Runs the helper (or program beside it); returns (exit status, faked
+    calls but the queries, entries of /media/pi). Also keeps the notes it left
+    in the journal and in /var/log/kestrel, what /media/pi held while
+    systemd-mount ran and the entries left in the private place for mounting."""
     with tempfile.TemporaryDirectory() as folder:
         folder = Path(folder)
         (folder / "bin").mkdir()
