@@ -32,19 +32,14 @@ class TestUsbStorage:
         env, _ = event(device, action)
         assert hints(env) == HINTS
 
-    def test_an_added_partition_with_a_file_system_goes_to_the_helper(self):
-        assert event(PARTITION, "add")[1] == [HELPER + " add"]
-
-    @pytest.mark.parametrize("device", [DISK, dict(PARTITION, ID_FS_USAGE="crypto")],
-                             ids=["disk", "encrypted"])
-    def test_nothing_without_a_file_system_is_mounted(self, device):
-        assert event(device, "add")[1] == []
-
-    def test_a_change_mounts_nothing(self):
-        assert event(PARTITION, "change")[1] == []
-
-    def test_a_removed_device_goes_to_the_helper(self):
-        assert event(PARTITION, "remove")[1] == [HELPER + " remove"]
+    @pytest.mark.parametrize("device, action, programs", [
+        (PARTITION, "add", [HELPER + " add"]),
+        (PARTITION, "change", []),
+        (DISK, "add", []),
+        (PARTITION, "remove", [HELPER + " remove"]),
+    ], ids=["added", "changed", "no-file-system", "removed"])
+    def test_and_left_to_the_helper(self, device, action, programs):
+        assert event(device, action)[1] == programs
 
 
 class TestOtherDevices:
