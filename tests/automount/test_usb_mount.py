@@ -33,6 +33,8 @@ QUERIES = ("id", "lsblk", "swapon", "findmnt", "logger", "journalctl")
 STICK = "/dev/sdb 8:16 disk -\n/dev/sdb1 8:17 part /dev/sdb\n"
 UP = "kestrel-usb-ready.service"
 TIMEOUT = 10
+# A file of root's outside /var/log/kestrel, where planted links point.
+TARGET = "/run/log/target"
 
 
 def kept_notes(folder):
@@ -80,7 +82,7 @@ def run_helper(action, setup="", *args, program=HELPER_INSIDE, **env):
         run_helper.kept = kept_notes(folder / "var-log" / "kestrel")
         run_helper.var_log = sorted(os.listdir(folder / "var-log"))
         run_helper.run_log = sorted(os.listdir(folder))
-        target = folder / "target"
+        target = folder / Path(TARGET).name
         run_helper.target = target.read_text() if target.is_file() else None
         run_helper.stderr = result.stderr
     faked = [c for c in calls if c[0] not in QUERIES]
@@ -286,8 +288,6 @@ class TestMountedBeforeItShows:
 
 
 NOTES = "/var/log/kestrel"
-# A file of root's outside the notes' folder, where planted links point.
-TARGET = "/run/log/target"
 STAMP = r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d "
 UNIT = "run-kestrel\\x2dusb-STICK.mount"
 FAILED = "/dev/sdb1: not mounted: systemd-mount: it failed (journalctl -u %s)\n" % UNIT
