@@ -18,6 +18,7 @@ PACKAGE_FILES = {
     "/usr/bin/kestrel-report": 0o755,
     "/usr/libexec/kestrel/kestrel-usb-mount": 0o755,
     "/usr/libexec/kestrel/kestrel-ended": 0o755,
+    "/usr/libexec/kestrel/kestrel-note": 0o755,
     **{"/usr/libexec/kestrel/sudo/" + command: 0o755
        for command in ("find", "mkdir", "chmod", "rsync", "umount", "rm")},
     "/usr/lib/python3/dist-packages/kestrel.abi3.so": 0o644,
