@@ -19,11 +19,11 @@ namespace kestrel::report {
 // computer's own code page.
 inline constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
 
-// A text cell. One that begins with =, +, -, @, a tab or a carriage return gets a single
-// quote in front, so that a spreadsheet shows it as text instead of running it as a formula.
-// Then quoted when it holds a comma, a quote or a line end, or begins or ends with a blank
-// (so a last-seen text of one blank stays visible). The numbers the report writes itself
-// (counts, line numbers, distances, ISO times) are no text cells.
+// A text cell (a file name, the clock note). One that begins with =, +, -, @, a tab or a
+// carriage return gets a single quote in front, so that a spreadsheet shows it as text instead
+// of running it as a formula. Then quoted when it holds a comma, a quote or a line end, or
+// begins or ends with a blank (so a text of one blank stays visible). The numbers the report
+// writes itself (counts, line numbers, distances, ISO times) are no text cells.
 std::string csv_field(std::string_view text);
 
 // A text as a tagsheet holds it (a serial number, a last-seen or stop text). A spreadsheet

@@ -81,7 +81,8 @@ def local_value(value):
     if isinstance(value, (list, tuple)):
         return {"type": "array", "value": [local_value(item) for item in value]}
     if isinstance(value, dict):
-        return {"type": "object", "value": [[str(key), local_value(item)] for key, item in value.items()]}
+        return {"type": "object",
+                "value": [[str(key), local_value(item)] for key, item in value.items()]}
     raise TypeError("no BiDi value for %r" % (value,))
 
 
