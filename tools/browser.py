@@ -25,6 +25,7 @@ import glob
 import json
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
@@ -144,8 +145,11 @@ class Browser:
         self.close()
 
     def close(self):
-        """Ends the browser and its driver and removes the profile."""
+        """Ends the browser and its driver, and once the browser's processes are gone (none
+        writes to its profile any more) removes the profile."""
+        processes = self.processes()
         self._stop()
+        wait_ended(processes)
         shutil.rmtree(self.profile, ignore_errors=True)
 
     def choose_folder(self, selector, folder):
@@ -287,7 +291,7 @@ class Chromium(SeleniumBrowser):
 
     def processes(self):
         """The ids of the browser's processes (not the driver's own)."""
-        return descendants(self.driver.service.process.pid)
+        return descendants(self.driver.service.process.pid) if self.driver else []
 
     def set_viewport(self, width, height):
         """The size of the page's view, in CSS pixels at one device pixel each."""
@@ -373,7 +377,7 @@ class WebKit(SeleniumBrowser):
 
     def processes(self):
         """The ids of the browser's processes (not the driver's own)."""
-        return descendants(self.server.pid)
+        return descendants(self.server.pid) if self.server else []
 
     def set_viewport(self, width, height):
         """The size of the page's view: the window's, less what the window takes."""
@@ -480,7 +484,7 @@ class Firefox(Browser):
 
     def processes(self):
         """The ids of the browser's processes."""
-        return [self.process.pid] + descendants(self.process.pid)
+        return [self.process.pid] + descendants(self.process.pid) if self.process else []
 
     def set_viewport(self, width, height):
         """The size of the page's view, in CSS pixels at one device pixel each."""
@@ -572,6 +576,29 @@ def end_process(process, seconds=10):
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
+
+
+def wait_ended(pids, seconds=10):
+    """Waits until the processes (of the browser this module started) have ended; kills those
+    that have not by then."""
+    deadline = time.monotonic() + seconds
+    while any(running(pid) for pid in pids) and time.monotonic() < deadline:
+        time.sleep(POLL_SECONDS)
+    for pid in pids:
+        if running(pid):
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass  # ended meanwhile
+
+
+def running(pid):
+    """Whether a process runs (an ended one may linger as a zombie until it is reaped)."""
+    try:
+        stat = Path("/proc/%d/stat" % pid).read_text()
+    except OSError:
+        return False
+    return stat[stat.rindex(")") + 2] not in "ZX"
 
 
 def descendants(ancestor):

@@ -121,15 +121,18 @@ def test_memory_is_read_from_the_browsers_processes(browser):
 
 
 @pytest.mark.parametrize("name", BROWSERS)
-def test_closing_ends_the_browser_and_removes_its_profile(name):
+def test_closing_ends_the_browser_and_removes_its_profile(name, folder):
     before = set(descendants(os.getpid()))
     with open_browser(name) as browser:
+        browser.open(write_page(folder, "drawn.html", DOWNLOAD_PAGE % "table.csv"))
+        browser.screenshot(folder / "drawn.png")
         # The browser's, its driver's and any display's.
         processes = [pid for pid in descendants(os.getpid()) if pid not in before]
         profile = browser.profile
         assert len(processes) > 2 and profile.is_dir()
-    assert not profile.exists()
     deadline = time.monotonic() + 10
     while any(is_running(pid) for pid in processes) and time.monotonic() < deadline:
         time.sleep(0.1)
     assert [pid for pid in processes if is_running(pid)] == []
+    # Not even a process that ended after the browser wrote into the profile again.
+    assert not profile.exists()
