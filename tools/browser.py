@@ -122,8 +122,10 @@ def require(path, package):
 
 
 class Browser:
-    """One headless browser with one page, as a context manager. What each browser does its
-    own way is in its class; what is the same for all is here, in the page's script."""
+    """One headless browser with one page, as a context manager. What is the same for all is
+    here, done by scripts in the page; each browser's class has what it does its own way:
+    _start and _stop, script, open, click, frame, processes, set_viewport, screenshot, errors,
+    and _give_files (or a _give_folder of its own)."""
 
     name = None
 
