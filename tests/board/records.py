@@ -8,6 +8,8 @@ DATE = rb"\d\d-\d\d-\d{4}"
 TITLE = b"\n    Date       Time     Distance of Object\n"
 TAGSHEETS = "/home/pi/Configuration/Tagsheets"
 LAST_SEEN = "/home/pi/Configuration/current_time.txt"
+# The report's page the package keeps at the top of the tagsheets: where an export puts it.
+PAGE_ON_STICK = "/kestrel-report.html"
 
 
 def header_pattern(serial):
