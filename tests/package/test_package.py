@@ -336,3 +336,28 @@ class TestPlantedLinks:
             root.path("/etc/kestrel/kestrel-report.html").write_bytes(b"root's own")
             root.dpkg("--remove", "kestrel")
             assert root.path("/etc/kestrel/kestrel-report.html").read_bytes() == b"root's own"
+
+    def test_configuration_files_are_made_and_purged_as_pi(self, deb):
+        """A default file is written beside its place first: a link pi plants
+        there must not have root write into root's file, nor a link in place of
+        the configuration folder have root make or remove anything of root's."""
+        with ScratchRoot() as root:
+            root.dpkg("--install", deb=deb)
+            target = root.path("/etc/kestrel/buzzer.conf")
+            kept = target.read_bytes()
+            root.path(CONFIG + "/range_low.txt").unlink()
+            planted = CONFIG + "/range_low.txt.dpkg-new"
+            root.path(planted).symlink_to("/etc/kestrel/buzzer.conf")
+            planted_by_pi(root, planted)
+            root.dpkg("--install", deb=deb)
+            assert target.read_bytes() == kept
+            assert root.owner("/etc/kestrel/buzzer.conf") == ("root", "root")
+
+            shutil.rmtree(root.path(CONFIG))
+            root.path(CONFIG).symlink_to("/etc/kestrel")
+            planted_by_pi(root, CONFIG)
+            root.path("/etc/kestrel/Serial.txt").write_bytes(b"root's own")
+            root.dpkg("--install", deb=deb)
+            assert sorted(os.listdir(root.path("/etc/kestrel"))) == ["Serial.txt", "buzzer.conf"]
+            root.dpkg("--purge", "kestrel")
+            assert root.path("/etc/kestrel/Serial.txt").read_bytes() == b"root's own"
