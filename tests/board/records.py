@@ -89,6 +89,11 @@ def tagsheet_name(date):
     return "%s/%s/Non-Tag-%s.txt" % (TAGSHEETS, date, date)
 
 
+def is_tagsheet(path):
+    """Whether a path is a day's tagsheet (and not, say, the report's page beside them)."""
+    return re.fullmatch(re.escape(TAGSHEETS) + r"/(\d\d-\d\d-\d{4})/Non-Tag-\1\.txt", path) is not None
+
+
 def exported(tagsheets, run_tagsheet, last_seen):
     """{path on the stick: bytes} an export copies from the board's tagsheets
     ({path: bytes}): the running day's closed with the stop line."""
