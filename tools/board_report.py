@@ -24,9 +24,10 @@ SCENARIOS = {
     13: "Links planted by pi where the logger's sudo lines reach",
     14: "Desktop board: udisks2 runs, the desktop's user is not pi",
 }
-EXFAT_NOTE = ("exFAT stores no owners: rsync runs as pi, whose the day folders are and for whom "
-              "the stick is mounted, so it asks for no owner the stick cannot store and exits 0; "
-              "the test fails on any complaint.")
+EXFAT_NOTE = ("exFAT stores no mode bits and, unlike FAT, has no option to ignore a change of "
+              "them: rsync, run as pi, cannot give the day folders their mode (writable by all, "
+              "sticky) and ends with status 23 although the copy is whole, as the README says. "
+              "The test fails on any other complaint.")
 OUTCOMES = {"passed": "passed", "failed": "**FAILED**", "xfailed": "expected failure",
             "xpassed": "**passed, but marked as an expected failure**",
             "skipped": "skipped", "error": "**ERROR**"}

@@ -12,6 +12,7 @@ end of that module), so the modules after this one find that disk as it was.
 
 Runs after test_board.py."""
 import glob
+import hashlib
 import os
 import re
 import shutil
@@ -205,6 +206,7 @@ class TestDesktopExport:
         stick = settings.path("desktop-export-stick.img")
         sticks.make(stick, "DESKEXPORT")
         before, last_seen = board.tagsheets(), board.last_seen()
+        page_digest = board.report_page_digest()
         run_tagsheet = records.tagsheet_name(board.clock()[0].decode())
         board.qemu.plug_stick(stick, "export")
         wait_mounted(board, "/media/pi/DESKEXPORT")
@@ -214,5 +216,8 @@ class TestDesktopExport:
         notes = mount_notes(board)
         board.qemu.pull_stick("export")
         noted = figures.get("desktop", {}).get("failed_mount_note")
-        assert sticks.files(stick) == records.exported(before, run_tagsheet, last_seen)
+        on_stick = sticks.files(stick)
+        page = on_stick.pop(records.PAGE_ON_STICK, b"")
+        assert hashlib.sha256(page).hexdigest() == page_digest
+        assert on_stick == records.exported(before, run_tagsheet, last_seen)
         assert noted and noted in notes, notes
