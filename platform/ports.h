@@ -3,6 +3,7 @@
 // tests wire them to fakes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -51,14 +52,21 @@ class Console {
   virtual void print_line(const std::string& text) = 0;
 };
 
+// Every command is waited for at most its limit; one still running then is
+// ended, with what it started, as far as it will end.
 class Shell {
  public:
+  // What run() returns for a command that did not end within its limit (no
+  // exit status is this).
+  static constexpr int hung = 256;
+
   virtual ~Shell() = default;
-  // Runs the command through sh -c and waits for it; returns its exit status.
-  virtual int run(const std::string& command) = 0;
+  // Runs the command through sh -c and waits for it; returns its exit status
+  // (the negative signal number when a signal ended it), or `hung`.
+  virtual int run(const std::string& command, std::chrono::milliseconds limit) = 0;
   // Runs it with its standard output captured; a non-zero status throws
-  // CalledProcessError.
-  virtual std::string capture(const std::string& command) = 0;
+  // CalledProcessError, a command that outlives its limit TimeoutExpired.
+  virtual std::string capture(const std::string& command, std::chrono::milliseconds limit) = 0;
 };
 
 class Clock {

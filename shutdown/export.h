@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "platform/ports.h"
@@ -10,6 +11,10 @@ std::string copy_command(const std::string& mount_point);
 std::string unmount_command(const std::string& mount_point);
 std::string removal_command(const std::string& mount_point);
 inline const std::string restart_command = "sudo reboot";
+
+// How long the commands on the stick may take, and the restart command.
+inline constexpr std::chrono::minutes stick_command_limit{30};
+inline constexpr std::chrono::seconds restart_command_limit{60};
 
 // Copies all tagsheets to the stick mounted as /media/pi/MOUNT_NAME, unmounts
 // it, removes the mount point, waits 3 seconds, silences the buzzer and asks

@@ -8,6 +8,7 @@
 #include "fakes.h"
 #include "radar/distance.h"
 #include "support.h"
+#include "tagsheet/housekeeping.h"
 
 namespace kestrel {
 namespace {
@@ -136,6 +137,23 @@ TEST(Controller, FailingSearchEndsTheRunBeforeAnythingIsPrintedOrMade) {
   EXPECT_THROW(controller(config, fakes.platform), CalledProcessError);
   EXPECT_EQ(fakes.log.back(),
             "capture sudo find /home/pi/Configuration/Tagsheets -name \"07-12-2026\" ");
+}
+
+// Every command of the start is bounded, and a search that does not end
+// stops the start as a failing one does.
+TEST(Controller, TheStartsCommandsAreBoundedAndAHungSearchEndsTheStart) {
+  const std::string search = "sudo find /home/pi/Configuration/Tagsheets -name \"07-12-2026\" ";
+  Fakes fakes;
+  run(fakes);
+  for (const std::string& command :
+       {search, std::string("sudo mkdir /home/pi/Configuration/Tagsheets/07-12-2026"),
+        std::string("sudo chmod a+r+w /home/pi/Configuration/Tagsheets/07-12-2026")}) {
+    EXPECT_EQ(fakes.limits.at(command), start_command_limit) << command;
+  }
+  Fakes hung;
+  hung.hanging.insert(search);
+  EXPECT_THROW(controller(config, hung.platform), TimeoutExpired);
+  EXPECT_EQ(hung.log.back(), "capture " + search);
 }
 
 TEST(Controller, FileFailuresEndTheRunAtOnce) {

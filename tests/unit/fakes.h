@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <deque>
 #include <iterator>
 #include <map>
@@ -49,7 +50,8 @@ class FakeRadar : public RadarLink {
 // lists the folders below it that hold one; the listing of /media/pi taken
 // for received byte k (from 0) is media[j] for the greatest j <= k, empty
 // before the first; `mounts` answers is_mount_point; an operation named in
-// `failing` ("append PATH", ...) throws.
+// `failing` ("append PATH", ...) throws; a command in `hanging` outlives its
+// limit, and every command's limit lands in `limits`.
 struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
   std::unique_ptr<RadarLink> open(const std::string& device, long baud) override {
     touch("open " + device + " " + std::to_string(baud), "open " + device);
@@ -58,12 +60,15 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
   void blow() override { log.push_back("blow"); }
   void off() override { log.push_back("off"); }
   void print_line(const std::string& text) override { log.push_back("print " + text); }
-  int run(const std::string& command) override {
+  int run(const std::string& command, std::chrono::milliseconds limit) override {
     log.push_back("run " + command);
-    return 1;  // statuses are ignored
+    limits[command] = limit;
+    return hanging.count(command) ? hung : 1;  // statuses are mostly ignored
   }
-  std::string capture(const std::string& command) override {
+  std::string capture(const std::string& command, std::chrono::milliseconds limit) override {
     log.push_back("capture " + command);
+    limits[command] = limit;
+    if (hanging.count(command)) throw TimeoutExpired(command, limit.count() / 1000.0, "");
     if (capture_status != 0) throw CalledProcessError(capture_status, command, captured);
     return captured;
   }
@@ -124,7 +129,8 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
   std::deque<LocalTime> readings = std::deque<LocalTime>(1, LocalTime{2026, 12, 7, 8, 0, 5});
   std::map<std::string, std::string> content;
   std::map<std::size_t, std::vector<std::string>> media;
-  std::set<std::string> mounts, failing;
+  std::set<std::string> mounts, failing, hanging;
+  std::map<std::string, std::chrono::milliseconds> limits;
   Platform platform{*this, *this, *this, *this, *this, *this, *this};
 
  private:
