@@ -45,8 +45,7 @@ bool wait_readable(int descriptor, Clock::time_point deadline,
   }
 }
 
-ChildProcess::ChildProcess(pid_t pid, std::function<void()> check_interrupts,
-                           Clock::duration grace)
+ChildProcess::ChildProcess(pid_t pid, std::function<void()> check_interrupts, Clock::duration grace)
     : pid_(pid),
       pidfd_(pidfd_of(pid)),
       started_(Clock::now()),

@@ -50,6 +50,10 @@ class Console {
   virtual ~Console() = default;
   // Writes the text and a line end, and flushes.
   virtual void print_line(const std::string& text) = 0;
+  // A line for whoever looks after the board, on standard error: the service
+  // sends it to the journal, and the note of the run's end keeps it in
+  // /var/log/kestrel.
+  virtual void note(const std::string& text) = 0;
 };
 
 // Every command is waited for at most its limit; one still running then is
@@ -113,6 +117,46 @@ class FileEnds {
   virtual void cut(const std::string& path, std::uint64_t length) = 0;
 };
 
+// How the copies of the tagsheets on a stick compare with the tagsheets.
+struct CopyCheck {
+  enum class Finding {
+    all_same,             // every tagsheet there is has its copy, byte for byte
+    unfinished,           // the check did not end within its limit, or failed
+    original_unreadable,  // a tagsheet on the board could not be read
+    copy_missing,
+    copy_failed,  // a copy could not be read back or brought to the stick
+    copy_different,
+  };
+  // The first tagsheet whose copy is not the same: what was found, its name,
+  // errno for a read or flush that failed.
+  Finding finding = Finding::all_same;
+  std::string name;
+  int error = 0;
+  std::size_t compared = 0;      // tagsheets whose copies were found the same
+  std::size_t not_same = 0;      // the others
+  std::uint64_t not_copied = 0;  // the others' size on the board, in bytes
+  // The stick, as its file system tells: there at all, mounted where the
+  // copy went, its mount read-only, its free space.
+  bool present = false;
+  bool mounted = false;
+  bool read_only = false;
+  std::uint64_t free_bytes = 0;
+};
+
+// The stick's side of an export, beyond what the commands report.
+class Sticks {
+ public:
+  virtual ~Sticks() = default;
+  // The total size of the regular files among `paths`.
+  virtual std::uint64_t total_size(const std::vector<std::string>& paths) = 0;
+  // Brings the copy of each file of `names` (relative to `from`, skipping
+  // those that are no regular file there) under `to` to the stick and reads it
+  // back, comparing it with the file; at most for `limit`.
+  virtual CopyCheck check(const std::string& from, const std::string& to,
+                          const std::vector<std::string>& names,
+                          std::chrono::milliseconds limit) = 0;
+};
+
 // The running interpreter's float() of a text.
 class Floats {
  public:
@@ -129,6 +173,7 @@ struct Platform {
   Clock& clock;
   Files& files;
   FileEnds& file_ends;
+  Sticks& sticks;
 };
 
 }  // namespace kestrel

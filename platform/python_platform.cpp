@@ -59,6 +59,7 @@ PythonPlatform::PythonPlatform(PyObject* module)
       buzzer_(PyModule_GetDict(module)),
       shell_(check_signals, [this] { files_.flush_waiting(); }),
       clock_(check_signals),
-      platform_{serial_, buzzer_, console_, shell_, clock_, files_, posix_files_} {}
+      sticks_(check_signals),
+      platform_{serial_, buzzer_, console_, shell_, clock_, files_, posix_files_, sticks_} {}
 
 }  // namespace kestrel

@@ -8,6 +8,7 @@
 #include "platform/posix_clock.h"
 #include "platform/posix_files.h"
 #include "platform/posix_shell.h"
+#include "platform/posix_sticks.h"
 #include "platform/python_buzzer.h"
 #include "platform/python_console.h"
 #include "platform/python_link.h"
@@ -39,6 +40,7 @@ class PythonPlatform {
   PythonConsole console_;
   PosixShell shell_;
   PosixClock clock_;
+  PosixSticks sticks_;
   Platform platform_;
 };
 

@@ -4,7 +4,8 @@ import re
 import pytest
 
 import radar_sim
-from steps import TITLE, end_run, export_argv, header, row, send_frames, tagsheet_path, today
+from steps import (FAILURE_BEEPS, TITLE, end_run, export_argv, header, notes, row, send_frames,
+                   tagsheet_path, today)
 
 EXPORT_COMMANDS = [b"rsync", b"umount", b"rm", b"reboot"]
 
@@ -27,6 +28,7 @@ class TestEndPath:
         assert sandbox.media_listing() == []
         # The stick sounds the buzzer until the wait before the restart is over.
         assert sandbox.buzzer_log() == ["blow", "blow", "off"]
+        assert notes(sandbox) == []
         console = sandbox.console()
         assert console.index(b"Distance of object:2.00") < console.index(b"sending incremental file list")
 
@@ -114,6 +116,7 @@ class TestMends:
         assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"reboot"]
         assert sandbox.stick_files("STICK")["holiday.jpg"] == b"JPEG"
         assert sandbox.is_mounted(mount_point)
+        assert notes(sandbox) == ["export to /media/pi/STICK failed: the stick stayed mounted"]
 
     def test_a_leftover_directory_is_removed_with_what_it_holds(self, sandbox):
         sandbox.start()
@@ -121,6 +124,9 @@ class TestMends:
         end_run(sandbox)
         assert [argv[0] for argv in sandbox.sudo_log()[3:]] == EXPORT_COMMANDS
         assert sandbox.media_listing() == []
+        # The copy went to the board's own card: no export.
+        assert notes(sandbox) == ["export to /media/pi/OLD failed: no stick is mounted there"]
+        assert sandbox.buzzer_log() == ["blow"] + FAILURE_BEEPS
 
     def test_the_removal_names_only_the_mount_point(self, sandbox):
         (sandbox.work / "theDir").mkdir()

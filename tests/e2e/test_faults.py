@@ -16,7 +16,8 @@ import pytest
 import radar_sim
 from hostile_names import HOSTILE_NAMES
 from sandbox import TAGSHEETS_INSIDE, Sandbox
-from steps import TITLE, end_run, export_argv, header, row, send_frames, tagsheet_path, today
+from steps import (FAILURE_BEEPS, TITLE, end_run, export_argv, header, notes, row, send_frames,
+                   tagsheet_path, today)
 
 HEADER = (rb"Equipment Stop Time:(?: |\d\d-\d\d-\d\d)\n\n\nEquipment Start Time:\d\d-\d\d-\d\d"
           rb"\nSerial No:SN-0042\n" + re.escape(TITLE))
@@ -422,7 +423,42 @@ class TestExport:
             before[today_file])[-1][1]
         assert {k: v for k, v in after.items() if k != today_file} == {
             k: v for k, v in before.items() if k != today_file}
-        fault("export: stick full", 1, "; ".join(seen) + "; the restart still comes")
+        # The check of the copy finds both tagsheets missing on a full stick;
+        # it names the first it came to, in the folder's order.
+        [note] = notes(sandbox)
+        assert re.fullmatch(r"export to /media/pi/STICK failed: no space left on the stick "
+                            r"\((01-01-2020|%s)/Non-Tag-\1\.txt and 1 more not copied\)" % today(),
+                            note), note
+        assert sandbox.buzzer_log() == ["blow", "blow"] + FAILURE_BEEPS
+        fault("export: stick full", 1, "; ".join(seen) + "; " + note
+              + "; three groups of three beeps; the restart still comes")
+
+    def test_read_only_stick(self, sandbox, fault):
+        sandbox.start()
+        send_frames(sandbox, 150)
+        mount_point = sandbox.insert_stick("STICK")
+        sandbox.run_inside([b"mount", b"-o", b"remount,bind,ro", mount_point])
+        end_run(sandbox)
+        assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"rm", b"reboot"]
+        name = "%s/Non-Tag-%s.txt" % (today(), today())
+        note = "export to /media/pi/STICK failed: the stick is read-only (%s not copied)" % name
+        assert notes(sandbox) == [note]
+        assert sandbox.buzzer_log() == ["blow", "blow"] + FAILURE_BEEPS
+        assert sandbox.stick_files("STICK") == {}
+        fault("export: stick mounted read-only", 1, note + "; three groups of three beeps")
+
+    def test_a_copy_that_failed_leaves_a_stick_without_the_tagsheets(self, sandbox, fault):
+        sandbox.env["KESTREL_SUDO_FAIL"] = "rsync"
+        sandbox.start()
+        send_frames(sandbox, 150)
+        sandbox.insert_stick("STICK")
+        end_run(sandbox)
+        name = "%s/Non-Tag-%s.txt" % (today(), today())
+        note = "export to /media/pi/STICK failed: %s is missing on the stick" % name
+        assert notes(sandbox) == [note]
+        assert sandbox.buzzer_log() == ["blow", "blow"] + FAILURE_BEEPS
+        assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"rm", b"reboot"]
+        fault("export: the copy fails on a stick with room", 1, note + "; three groups of three beeps")
 
     def test_busy_stick_is_not_emptied(self, sandbox, fault):
         sandbox.start()
@@ -436,11 +472,14 @@ class TestExport:
             seen = [line.decode() for line in sandbox.stderr() if line.startswith(b"umount:")]
             assert seen == ["umount: /media/pi/STICK: target is busy."]
             assert sandbox.is_mounted(mount_point)
+            assert notes(sandbox) == ["export to /media/pi/STICK failed: the stick stayed mounted"]
+            assert sandbox.buzzer_log() == ["blow"] + FAILURE_BEEPS
         files = sandbox.stick_files("STICK")
         assert files["holiday.jpg"] == b"JPEG"
         assert files["%s/Non-Tag-%s.txt" % (today(), today())] == sandbox.tagsheet_files()[
             "%s/Non-Tag-%s.txt" % (today(), today())]
-        fault("export: stick busy, the unmount fails", 1, seen[0] + "; no removal, restart")
+        fault("export: stick busy, the unmount fails", 1,
+              seen[0] + "; no removal; the note and the beeps say it failed; restart")
 
     def test_stick_pulled_during_the_copy(self, sandbox, fault):
         # Five years of daily tagsheets make the copy long enough to catch.
@@ -472,6 +511,8 @@ class TestExport:
         assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"rm", b"reboot"]
         seen = [line.decode() for line in sandbox.stderr() if line.startswith((b"umount:", b"rm:"))]
         assert sandbox.media_listing() == []
+        assert notes(sandbox) == ["export to /media/pi/STICK failed: the stick went away"]
+        assert sandbox.buzzer_log() == ["blow"] + FAILURE_BEEPS
         after = sandbox.tagsheet_files()
         today_file = "%s/Non-Tag-%s.txt" % (today(), today())
         assert {k: v for k, v in after.items() if k != today_file} == before
@@ -492,6 +533,7 @@ class TestExport:
                         "umount: /media/pi/notes.txt: not mounted."]
         # The entry goes, so the next start logs again instead of restarting at once.
         assert sandbox.media_listing() == []
+        assert notes(sandbox) == ["export to /media/pi/notes.txt failed: no stick is mounted there"]
         today_file = "%s/Non-Tag-%s.txt" % (today(), today())
         assert sandbox.tagsheet_files()[today_file].startswith(before[today_file])
         send_frames(sandbox, 160)

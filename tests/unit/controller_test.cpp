@@ -9,6 +9,7 @@
 #include "radar/distance.h"
 #include "support.h"
 #include "tagsheet/housekeeping.h"
+#include "tagsheet/records.h"
 
 namespace kestrel {
 namespace {
@@ -99,16 +100,27 @@ TEST(Controller, StickRunsTheEndPathThenPollingGoesOn) {
                            "poll",
                            "list /media/pi",
                            "read"};
+    const std::size_t copied = header(config.equi_Stop_time, "23-59-59", "SN-0042\n").size() +
+                               row("08-12-2026", "00-00-09", "3.00").size() +
+                               stop_line("00-00-09").size();
     Log expected = detection;
     expected.insert(
         expected.end(),
         {"blow", "read_text " + last_seen, "append " + sheet + " \nEquipment Stop Time:00-00-09",
-         "replace " + last_seen + "  ",
+         "replace " + last_seen + "  ", "list /home/pi/Configuration/Tagsheets",
+         "total_size " + std::to_string(copied),
          "run sudo rsync -avx /home/pi/Configuration/Tagsheets/ /media/pi/STICK",
+         "check /home/pi/Configuration/Tagsheets /media/pi/STICK 1",
          "run sudo umount /media/pi/STICK", "is_mount_point /media/pi/STICK"});
-    if (!still_mounted) expected.push_back("run sudo rm -r /media/pi/STICK");
-    expected.insert(expected.end(),
-                    {"sleep 3.000000", "off", "run sudo reboot", "poll", "list /media/pi", "read"});
+    if (!still_mounted) {
+      expected.insert(expected.end(), {"run sudo rm -r /media/pi/STICK", "sleep 3.000000"});
+    } else {
+      // A stick that stays mounted is a failed export.
+      expected.push_back("note export to /media/pi/STICK failed: the stick stayed mounted");
+      const Log beeps = testing::failure_beeps();
+      expected.insert(expected.end(), beeps.begin(), beeps.end());
+    }
+    expected.insert(expected.end(), {"off", "run sudo reboot", "poll", "list /media/pi", "read"});
     expected.insert(expected.end(), detection.begin(), detection.end() - 2);
     EXPECT_EQ(fakes.since("print Distance of object:3.00"), expected);
   }

@@ -51,8 +51,9 @@ class FakeRadar : public RadarLink {
 // for received byte k (from 0) is media[j] for the greatest j <= k, empty
 // before the first; `mounts` answers is_mount_point; an operation named in
 // `failing` ("append PATH", ...) throws; a command in `hanging` outlives its
-// limit, and every command's limit lands in `limits`.
-struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
+// limit, and every command's limit lands in `limits`; a check of the copy on
+// a stick answers `stick_check`.
+struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds, Sticks {
   std::unique_ptr<RadarLink> open(const std::string& device, long baud) override {
     touch("open " + device + " " + std::to_string(baud), "open " + device);
     return std::make_unique<FakeRadar>(log, script);
@@ -60,6 +61,7 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
   void blow() override { log.push_back("blow"); }
   void off() override { log.push_back("off"); }
   void print_line(const std::string& text) override { log.push_back("print " + text); }
+  void note(const std::string& text) override { log.push_back("note " + text); }
   int run(const std::string& command, std::chrono::milliseconds limit) override {
     log.push_back("run " + command);
     limits[command] = limit;
@@ -114,6 +116,21 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
     content[path].resize(length);
   }
 
+  std::uint64_t total_size(const std::vector<std::string>& paths) override {
+    std::uint64_t total = 0;
+    for (const std::string& path : paths) total += content.count(path) ? content[path].size() : 0;
+    log.push_back("total_size " + std::to_string(total));
+    return total;
+  }
+  CopyCheck check(const std::string& from, const std::string& to,
+                  const std::vector<std::string>& names, std::chrono::milliseconds limit) override {
+    log.push_back("check " + from + " " + to + " " + std::to_string(names.size()));
+    limits["check " + to] = limit;
+    CopyCheck answer = stick_check;
+    if (answer.finding == CopyCheck::Finding::all_same) answer.compared = names.size();
+    return answer;
+  }
+
   // The events from the first one equal to `from` on.
   Log since(const std::string& from) const {
     auto first = std::find(log.begin(), log.end(), from);
@@ -131,7 +148,14 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
   std::map<std::size_t, std::vector<std::string>> media;
   std::set<std::string> mounts, failing, hanging;
   std::map<std::string, std::chrono::milliseconds> limits;
-  Platform platform{*this, *this, *this, *this, *this, *this, *this};
+  // What a check of the copy on a stick finds: by default every tagsheet.
+  CopyCheck stick_check = [] {
+    CopyCheck good;
+    good.present = good.mounted = true;
+    good.free_bytes = 1 << 30;
+    return good;
+  }();
+  Platform platform{*this, *this, *this, *this, *this, *this, *this, *this};
 
  private:
   std::vector<std::string> folders_in(const std::string& directory) const {
@@ -152,5 +176,17 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
   }
   std::size_t listings_ = 0;
 };
+
+// The buzzer and the waits of a failed export's ending, as the fakes log them.
+inline Log failure_beeps() {
+  Log beeps = {"off"};
+  for (int group = 0; group < 3; ++group) {
+    beeps.push_back("sleep 0.400000");
+    for (int k = 0; k < 3; ++k) {
+      beeps.insert(beeps.end(), {"blow", "sleep 0.100000", "off", "sleep 0.100000"});
+    }
+  }
+  return beeps;
+}
 
 }  // namespace kestrel::testing
