@@ -78,10 +78,23 @@ std::optional<int> ChildProcess::wait_at_most(Clock::duration limit) {
   return std::nullopt;
 }
 
+// The shell may have started the command as a child of its own rather than
+// in its place: the group is gone only once the last of it has ended.
+bool ChildProcess::group_gone_by(Clock::time_point deadline) {
+  for (;;) {
+    const bool leader_ended =
+        done_with_ || wait_until(std::min(deadline, Clock::now() + look_again));
+    if (leader_ended && ::kill(-pid_, 0) != 0 && errno == ESRCH) return true;
+    if (Clock::now() >= deadline) return false;
+    if (leader_ended)
+      wait_readable(-1, std::min(deadline, Clock::now() + look_again), check_interrupts_);
+  }
+}
+
 void ChildProcess::end_group() {
   for (const int signal : {SIGTERM, SIGKILL}) {
     ::kill(-pid_, signal);
-    if (wait_until(Clock::now() + grace_)) return;
+    if (group_gone_by(Clock::now() + grace_)) return;
   }
   done_with_ = true;  // stuck beyond SIGKILL: left behind
 }

@@ -41,6 +41,8 @@ class ChildProcess {
   pid_t pid() const { return pid_; }
 
  private:
+  bool group_gone_by(Clock::time_point deadline);
+
   pid_t pid_;
   bool done_with_ = false;  // reaped, or ended as far as it would end
   Fd pidfd_;

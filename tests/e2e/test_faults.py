@@ -555,6 +555,62 @@ class TestExport:
               "each name reaches rsync, umount and rm as one path; no injected command ran")
 
 
+class TestHangs:
+    """A step of the export that never ends (a stick stuck in the kernel): the
+    fake sudo ignores SIGTERM, so only SIGKILL after the grace time ends it."""
+
+    def hang_in(self, box, command):
+        box.env["KESTREL_SUDO_HANG"] = command
+        box.start()
+        send_frames(box, 150)
+        box.insert_stick("STICK")
+        began = time.monotonic()
+        box.send(b"\x00")
+        box.wait_for_sudo(b"reboot", timeout=90)
+        return time.monotonic() - began
+
+    def test_a_copy_that_never_ends_is_ended_and_the_export_goes_on(self, sandbox, fault):
+        took = self.hang_in(sandbox, "rsync")
+        # Half a minute, a second for the one tagsheet, then SIGTERM, SIGKILL.
+        assert 31 < took < 45
+        assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"rm", b"reboot"]
+        [note] = notes(sandbox)
+        assert note == ("export to /media/pi/STICK failed: sudo rsync -avx "
+                        "/home/pi/Configuration/Tagsheets/ /media/pi/STICK did not end within 32 s")
+        assert sandbox.buzzer_log() == ["blow", "blow"] + FAILURE_BEEPS
+        assert not [pid for pid in sandbox.pids()
+                    if _comm(pid) == "sudo" and b"\0rsync\0" in _cmdline(pid)], "the copy still runs"
+        # The next start logs again.
+        sandbox.restart()
+        send_frames(sandbox, 160)
+        rows = rows_of(tagsheet_path(sandbox, today()).read_bytes())
+        assert [distance for _, _, distance in rows] == [b"1.50", b"1.60"]
+        fault("export: the copy never ends", 1,
+              "after %.0f s: %s; three groups of three beeps; unmount, removal and restart "
+              "follow" % (took, note))
+
+    def test_an_unmount_that_never_ends_leaves_the_stick_alone(self, sandbox, fault):
+        took = self.hang_in(sandbox, "umount")
+        assert 31 < took < 45
+        assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"reboot"]
+        [note] = notes(sandbox)
+        assert note == ("export to /media/pi/STICK failed: sudo umount /media/pi/STICK "
+                        "did not end within 32 s")
+        assert sandbox.buzzer_log() == ["blow", "blow"] + FAILURE_BEEPS
+        files = sandbox.stick_files("STICK")
+        assert files == {k: v for k, v in sandbox.tagsheet_files().items()}
+        fault("export: the unmount never ends", 1,
+              "after %.0f s: %s; three groups of three beeps; no removal; restart" % (took, note))
+
+
+def _cmdline(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+            return cmdline.read()
+    except OSError:
+        return b""
+
+
 def _comm(pid):
     try:
         with open("/proc/%d/comm" % pid) as comm:

@@ -56,12 +56,21 @@ TEST(CommandLimit, ACommandThatOutlivesItIsEndedWithWhatItStarted) {
   EXPECT_TRUE(ends_soon(pid_in(pids))) << "the command's own child still runs";
 }
 
+// Also when the shell itself ends at SIGTERM and leaves the deaf command behind.
 TEST(CommandLimit, OneThatIgnoresTermIsKilledAfterTheGrace) {
-  PosixShell shell([] {}, [] {}, 400ms);
-  const auto began = Clock::now();
-  EXPECT_EQ(shell.run("trap '' TERM; sleep 30; :", 100ms), Shell::hung);
-  EXPECT_GE(Clock::now() - began, 500ms) << "SIGKILL came before the grace was over";
-  EXPECT_LT(Clock::now() - began, 3s);
+  for (const std::string deaf : {"trap '' TERM; echo $$ >PIDS; sleep 30; :",
+                                 "sh -c \"trap '' TERM; echo \\$\\$ >PIDS; sleep 30; :\"; :"}) {
+    SCOPED_TRACE(deaf);
+    TempDir dir;
+    std::string command = deaf;
+    command.replace(command.find("PIDS"), 4, dir / "pids");
+    PosixShell shell([] {}, [] {}, 400ms);
+    const auto began = Clock::now();
+    EXPECT_EQ(shell.run(command, 100ms), Shell::hung);
+    EXPECT_GE(Clock::now() - began, 500ms) << "SIGKILL came before the grace was over";
+    EXPECT_LT(Clock::now() - began, 3s);
+    EXPECT_TRUE(ends_soon(pid_in(dir / "pids")));
+  }
 }
 
 TEST(CommandLimit, ACaptureThatOutlivesItFailsWithWhatItPrinted) {
