@@ -30,6 +30,11 @@ class RadarLink {
   virtual bool byte_waiting() = 0;
   // read(): exactly one byte.
   virtual std::uint8_t read_byte() = 0;
+  // Asked after a poll that found no byte: true, once, when the radar has
+  // been silent for a few seconds since something appeared under /media/pi
+  // or since the run began (platform/stick_watch.h): time to look for a stick
+  // without waiting for a byte.
+  virtual bool quiet_stick() = 0;
 };
 
 class SerialPorts {

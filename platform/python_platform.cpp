@@ -1,5 +1,7 @@
 #include "platform/python_platform.h"
 
+#include "platform/board.h"
+
 namespace kestrel {
 
 PyRef global(PyObject* globals, const char* name) {
@@ -55,7 +57,8 @@ void check_signals() { checked_status(PyErr_CheckSignals()); }
 
 PythonPlatform::PythonPlatform(PyObject* module)
     : files_(posix_files_, flush_to_storage),
-      serial_(PyModule_GetDict(module), files_),
+      sticks_watch_(board::media_directory),
+      serial_(PyModule_GetDict(module), files_, sticks_watch_),
       buzzer_(PyModule_GetDict(module)),
       shell_(check_signals, [this] { files_.flush_waiting(); }),
       clock_(check_signals),

@@ -13,6 +13,7 @@
 #include "platform/python_console.h"
 #include "platform/python_link.h"
 #include "platform/python_ref.h"
+#include "platform/stick_watch.h"
 
 namespace kestrel {
 
@@ -35,6 +36,7 @@ class PythonPlatform {
  private:
   PosixFiles posix_files_;
   DurableFiles files_;
+  StickWatch sticks_watch_;
   PythonSerialPorts serial_;
   PythonBuzzer buzzer_;
   PythonConsole console_;

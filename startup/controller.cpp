@@ -12,10 +12,14 @@
 namespace kestrel {
 namespace {
 
-// A busy poll: no pause and no time limit.
-void wait_for_byte(RadarLink& ser) {
+// Polls until a byte waits (true), or until the link reports the radar
+// silent with a stick that may wait (false). No pause and no time limit of
+// its own: the link sleeps while nothing comes.
+bool wait_for_byte(RadarLink& ser) {
   while (!ser.byte_waiting()) {
+    if (ser.quiet_stick()) return false;
   }
+  return true;
 }
 
 // A rejected frame silences the buzzer; an accepted one has its distance
@@ -30,6 +34,14 @@ void evaluate_frame(const Evaluation& evaluation, const Window& window,
   const std::string text = distance_text(dist);
   platform.console.print_line("Distance of object:" + text);
   detection_step(dist, text, window, worksheet, platform);
+}
+
+// A stick: the buzzer sounds while the run closes its tagsheet and exports.
+// Polling goes on until the restart.
+void end_run(const std::string& mount_name, const std::string& worksheet, Platform& platform) {
+  platform.buzzer.blow();
+  close_tagsheet(worksheet, platform.files);
+  export_and_restart(mount_name, platform);
 }
 
 }  // namespace
@@ -58,15 +70,16 @@ void controller(const Config& config, Platform& platform) {
 
   const Window window{config.range_low, config.range_high};
   for (;;) {
-    wait_for_byte(*ser);
+    const bool received = wait_for_byte(*ser);
     const std::vector<std::string> folder = platform.files.list(board::media_directory);
+    if (!received) {
+      // The radar is silent: a stick is served without waiting for a byte.
+      if (!folder.empty()) end_run(folder.front(), worksheet, platform);
+      continue;
+    }
     const std::uint8_t x = ser->read_byte();  // the byte just received
     if (!folder.empty()) {
-      // A stick: the byte is dropped, and the buzzer sounds while the run
-      // closes its tagsheet and exports. Polling goes on until the restart.
-      platform.buzzer.blow();
-      close_tagsheet(worksheet, platform.files);
-      export_and_restart(folder.front(), platform);
+      end_run(folder.front(), worksheet, platform);  // the byte is dropped
       continue;
     }
     const Evaluation evaluation = frames.feed(x);

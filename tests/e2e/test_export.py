@@ -1,5 +1,6 @@
 """The end path: stop line, last-seen reset, export to the stick and restart."""
 import re
+import time
 
 import pytest
 
@@ -84,6 +85,33 @@ class TestEndPath:
                     + b"\nEquipment Stop Time:" + detections[1]
                     + header(b" ", starts[1]))
         assert content == expected
+
+
+class TestSilentRadar:
+    def test_a_stick_is_served_a_few_seconds_after_it_appears(self, sandbox):
+        sandbox.start()
+        send_frames(sandbox, 200)
+        sandbox.insert_stick("STICK")
+        inserted = time.monotonic()
+        sandbox.wait_for_sudo(b"reboot", timeout=15)
+        assert 4.5 < time.monotonic() - inserted < 10
+        assert sandbox.sudo_log()[3:] == export_argv(b"/media/pi/STICK")
+        board = {str(p.relative_to(sandbox.tagsheets_dir)): p.read_bytes()
+                 for p in sandbox.tagsheets_dir.rglob("*") if p.is_file()}
+        assert sandbox.stick_files("STICK") == board
+        assert sandbox.buzzer_log() == ["blow", "blow", "off"]
+        assert notes(sandbox) == []
+        # No byte was taken for it: the next frame is read whole.
+        send_frames(sandbox, 150)
+        assert re.search(rb"\nEquipment Stop Time:\d\d-\d\d-\d\d\d\d-\d\d-\d{4}    \d\d-\d\d-\d\d"
+                         rb"        1\.50\n$", tagsheet_path(sandbox, today()).read_bytes())
+
+    def test_a_radar_that_never_sent_a_byte(self, sandbox):
+        sandbox.start()
+        sandbox.insert_stick("STICK")
+        sandbox.wait_for_sudo(b"reboot", timeout=15)
+        assert sandbox.console()[:2] == [b"b''", b"sending incremental file list"]
+        assert tagsheet_path(sandbox, today()).read_bytes().endswith(TITLE + b"\nEquipment Stop Time: ")
 
 
 # An injected command would create "pwned" in the program's working directory.

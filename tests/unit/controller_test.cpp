@@ -126,6 +126,24 @@ TEST(Controller, StickRunsTheEndPathThenPollingGoesOn) {
   }
 }
 
+// With the radar silent, the link tells when to look for a stick: the end
+// path runs without a byte, and an empty listing changes nothing.
+TEST(Controller, AStickIsServedWhileTheRadarIsSilent) {
+  Fakes fakes;
+  fakes.content[last_seen] = "08-10-13";
+  fakes.media = {{1, {"STICK"}}, {2, {}}};
+  fakes.script = {idle, testing::silent_stick, testing::silent_stick, 0x55};
+  run(fakes);
+  const Log since = fakes.since("poll");
+  ASSERT_GE(since.size(), 6u);
+  EXPECT_EQ(Log(since.begin(), since.begin() + 6),
+            (Log{"poll", "poll", "list /media/pi", "poll", "list /media/pi", "blow"}));
+  EXPECT_EQ(std::count(since.begin(), since.end(), "run sudo reboot"), 1);
+  EXPECT_EQ(std::count(since.begin(), since.end(), "read"), 1) << "no byte is read for a look";
+  EXPECT_EQ(fakes.content[sheet].substr(fakes.content[sheet].size() - 29),
+            "\nEquipment Stop Time:08-10-13");
+}
+
 TEST(Controller, EveryByteRestartsAgainWhileAStickStaysListed) {
   Fakes fakes;
   fakes.content[last_seen] = " ";

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/board.h"
@@ -22,6 +23,11 @@ using Log = std::vector<std::string>;
 
 struct StreamEnd {};      // thrown by the radar when its script is used up
 constexpr int idle = -1;  // in a script: one poll that finds no byte waiting
+// In a script: one poll that finds no byte, after which the link reports the
+// radar silent with a stick that may wait (quiet_stick()). The link answers
+// that query from its script, so it has no event of its own: it shows as a
+// listing without a read.
+constexpr int silent_stick = -2;
 
 class FakeRadar : public RadarLink {
  public:
@@ -30,10 +36,12 @@ class FakeRadar : public RadarLink {
   bool byte_waiting() override {
     log_.push_back("poll");
     if (script_.empty()) throw StreamEnd{};
-    if (script_.front() != idle) return true;
+    if (script_.front() >= 0) return true;
+    quiet_ = script_.front() == silent_stick;
     script_.pop_front();
     return false;
   }
+  bool quiet_stick() override { return std::exchange(quiet_, false); }
   std::uint8_t read_byte() override {
     log_.push_back("read");
     const int byte = script_.front();
@@ -44,6 +52,7 @@ class FakeRadar : public RadarLink {
  private:
   Log& log_;
   std::deque<int> script_;
+  bool quiet_ = false;
 };
 
 // All the other ports in one object. Files live in `content`, and a folder
