@@ -1,6 +1,10 @@
 #include "startup/controller.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/board.h"
+#include "platform/errors.h"
 #include "radar/distance.h"
 #include "radar/frame_assembler.h"
 #include "shutdown/export.h"
@@ -44,6 +48,62 @@ void end_run(const std::string& mount_name, const std::string& worksheet, Platfo
   export_and_restart(mount_name, platform);
 }
 
+// The receive cycle, for ever: returns only by an exception.
+void receive(RadarLink& ser, FrameAssembler& frames, const Window& window,
+             const std::string& worksheet, Platform& platform) {
+  for (;;) {
+    const bool received = wait_for_byte(ser);
+    const std::vector<std::string> folder = platform.files.list(board::media_directory);
+    if (!received) {
+      // The radar is silent: a stick is served without waiting for a byte.
+      if (!folder.empty()) end_run(folder.front(), worksheet, platform);
+      continue;
+    }
+    const std::uint8_t x = ser.read_byte();  // the byte just received
+    if (!folder.empty()) {
+      end_run(folder.front(), worksheet, platform);  // the byte is dropped
+      continue;
+    }
+    const Evaluation evaluation = frames.feed(x);
+    if (evaluation.verdict != Evaluation::none) {
+      evaluate_frame(evaluation, window, worksheet, platform);
+    }
+  }
+}
+
+// The card can no longer take a record: it is full, read-only or failing, or
+// (a full or read-only card at a new date) the run's day folder could not be
+// made. Anything else, such as a file planted in a tagsheet's place or a
+// missing last-seen file, ends the run as before.
+bool is_card_failure(const OsError& error, const std::string& worksheet) {
+  switch (error.code) {
+    case ENOSPC:
+    case EDQUOT:
+    case EROFS:
+    case EIO:
+      return true;
+    case ENOENT:
+      return error.filename == worksheet;
+    default:
+      return false;
+  }
+}
+
+// Once the card takes no more records, the run only waits for a stick: the
+// radar's bytes are read and dropped, and a stick gets the tagsheets as the
+// card holds them, without a stop line, before the restart. Nothing is
+// written to the card, so nothing more can fail there.
+[[noreturn]] void serve_sticks_only(RadarLink& ser, Platform& platform) {
+  for (;;) {
+    const bool received = wait_for_byte(ser);
+    const std::vector<std::string> folder = platform.files.list(board::media_directory);
+    if (received) ser.read_byte();
+    if (folder.empty()) continue;
+    platform.buzzer.blow();
+    export_and_restart(folder.front(), platform);
+  }
+}
+
 }  // namespace
 
 void detection_step(double dist, const std::string& text, const Window& window,
@@ -66,27 +126,16 @@ void controller(const Config& config, Platform& platform) {
   repair_tagsheets(board::tagsheets_directory, platform.files, platform.file_ends);
   housekeeping(d, platform.shell, platform.console);
   const std::string worksheet = tagsheet_path(d);
-  platform.files.append(worksheet, header(config.equi_Stop_time, t, config.serial_number));
-
-  const Window window{config.range_low, config.range_high};
-  for (;;) {
-    const bool received = wait_for_byte(*ser);
-    const std::vector<std::string> folder = platform.files.list(board::media_directory);
-    if (!received) {
-      // The radar is silent: a stick is served without waiting for a byte.
-      if (!folder.empty()) end_run(folder.front(), worksheet, platform);
-      continue;
-    }
-    const std::uint8_t x = ser->read_byte();  // the byte just received
-    if (!folder.empty()) {
-      end_run(folder.front(), worksheet, platform);  // the byte is dropped
-      continue;
-    }
-    const Evaluation evaluation = frames.feed(x);
-    if (evaluation.verdict != Evaluation::none) {
-      evaluate_frame(evaluation, window, worksheet, platform);
-    }
+  try {
+    platform.files.append(worksheet, header(config.equi_Stop_time, t, config.serial_number));
+    receive(*ser, frames, Window{config.range_low, config.range_high}, worksheet, platform);
+  } catch (const OsError& error) {
+    if (!is_card_failure(error, worksheet)) throw;
+    platform.console.note("the card takes no more records: " + error.filename + ": " +
+                          std::strerror(error.code) + "; waiting for a stick to export to");
+    platform.buzzer.off();  // a detection may have sounded it
   }
+  serve_sticks_only(*ser, platform);
 }
 
 }  // namespace kestrel

@@ -186,6 +186,7 @@ TEST(Controller, TheStartsCommandsAreBoundedAndAHungSearchEndsTheStart) {
   EXPECT_EQ(hung.log.back(), "capture " + search);
 }
 
+// Other than the card's own failures (below).
 TEST(Controller, FileFailuresEndTheRunAtOnce) {
   for (const std::string& failing :
        {"append " + sheet, "read_text " + last_seen, "replace " + last_seen}) {
@@ -193,12 +194,86 @@ TEST(Controller, FileFailuresEndTheRunAtOnce) {
     Fakes fakes;
     fakes.content[last_seen] = " ";
     fakes.failing.insert(failing);
+    fakes.failing_errno = EACCES;
     fakes.script = frame300;  // a detection, then a stick
     fakes.script.push_back(0x01);
     fakes.media = {{13, {"STICK"}}};
     EXPECT_THROW(controller(config, fakes.platform), OsError);
     EXPECT_EQ(fakes.log.back().substr(0, failing.size()), failing);
   }
+}
+
+// A card that can take no more records (full, read-only, failing) does not
+// end the run: it notes why, silences the buzzer, drops the radar's bytes and
+// exports what the card holds to the next stick, without a stop line.
+TEST(Controller, ACardThatTakesNoMoreRecordsWaitsForAStick) {
+  struct Case {
+    std::string failing;
+    int code;
+    std::string error;
+  };
+  const std::vector<int> detection_then_stick = [] {
+    std::vector<int> script = frame300;
+    script.insert(script.end(), {0x55, idle, testing::silent_stick});
+    return script;
+  }();
+  // The header fails; a row fails; the last-seen time fails.
+  for (const Case& c : {Case{"append " + sheet, ENOSPC, "No space left on device"},
+                        Case{"append " + sheet, ENOENT, "No such file or directory"},
+                        Case{"append " + sheet, EROFS, "Read-only file system"},
+                        Case{"replace " + last_seen, EIO, "Input/output error"}}) {
+    SCOPED_TRACE(c.failing + " " + c.error);
+    Fakes fakes;
+    fakes.content[last_seen] = "08-10-13";
+    fakes.failing.insert(c.failing);
+    fakes.failing_errno = c.code;
+    fakes.script = detection_then_stick;
+    fakes.media = {{14, {"STICK"}}};
+    run(fakes);
+    const std::string note =
+        "note the card takes no more records: " + c.failing.substr(c.failing.find(' ') + 1) + ": " +
+        c.error + "; waiting for a stick to export to";
+    const Log after = fakes.since(note);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(Log(after.begin(), after.begin() + 2), (Log{note, "off"}));
+    // Bytes are read and dropped, and the silent stick is exported at once,
+    // without a stop line.
+    EXPECT_EQ(std::count(after.begin(), after.end(), "read"),
+              c.failing == "append " + sheet ? 14 : 1);
+    const auto blow = std::find(after.begin(), after.end(), "blow");
+    ASSERT_NE(blow, after.end());
+    EXPECT_EQ(Log(blow - 1, blow + 2),
+              (Log{"list /media/pi", "blow", "list /home/pi/Configuration/Tagsheets"}));
+    EXPECT_EQ(std::count(after.begin(), after.end(), "run sudo reboot"), 1);
+    EXPECT_EQ(std::count_if(after.begin(), after.end(),
+                            [](const std::string& event) {
+                              return event.rfind("append", 0) == 0 ||
+                                     event.rfind("replace", 0) == 0 || event.rfind("print", 0) == 0;
+                            }),
+              0)
+        << "nothing more is written, nor printed";
+  }
+}
+
+// Also when the stop line is what the card refuses: the export follows.
+TEST(Controller, ACardThatFailsInTheEndPathStillExports) {
+  Fakes fakes;
+  fakes.content[last_seen] = "08-10-13";
+  fakes.failing.insert("replace " + last_seen);  // the reset after the stop line
+  fakes.script = {0x01, 0x02};
+  fakes.media = {{0, {"STICK"}}};
+  run(fakes);
+  const Log since = fakes.since("blow");
+  EXPECT_EQ(Log(since.begin(), since.begin() + 3),
+            (Log{"blow", "read_text " + last_seen,
+                 "append " + sheet + " \nEquipment Stop Time:08-10-13"}));
+  EXPECT_EQ(since[4], "note the card takes no more records: " + last_seen +
+                          ": Input/output error; waiting for a stick to export to");
+  EXPECT_EQ(std::count(since.begin(), since.end(), "run sudo reboot"), 1)
+      << "the export cut short by the failure is made at the next byte";
+  EXPECT_EQ(std::count(since.begin(), since.end(),
+                       "run sudo rsync -avx /home/pi/Configuration/Tagsheets/ /media/pi/STICK"),
+            1);
 }
 
 TEST(Detection, WindowIsStrictOnTheExactDistance) {

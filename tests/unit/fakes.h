@@ -59,7 +59,7 @@ class FakeRadar : public RadarLink {
 // lists the folders below it that hold one; the listing of /media/pi taken
 // for received byte k (from 0) is media[j] for the greatest j <= k, empty
 // before the first; `mounts` answers is_mount_point; an operation named in
-// `failing` ("append PATH", ...) throws; a command in `hanging` outlives its
+// `failing` ("append PATH", ...) throws OsError(failing_errno); a command in `hanging` outlives its
 // limit, and every command's limit lands in `limits`; a check of the copy on
 // a stick answers `stick_check`.
 struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds, Sticks {
@@ -156,6 +156,7 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds, Stic
   std::map<std::string, std::string> content;
   std::map<std::size_t, std::vector<std::string>> media;
   std::set<std::string> mounts, failing, hanging;
+  int failing_errno = EIO;
   std::map<std::string, std::chrono::milliseconds> limits;
   // What a check of the copy on a stick finds: by default every tagsheet.
   CopyCheck stick_check = [] {
@@ -179,9 +180,12 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds, Stic
     }
     return names;
   }
+  static std::string path_of(const std::string& operation) {
+    return operation.substr(operation.find(' ') + 1);
+  }
   void touch(const std::string& event, const std::string& operation) {
     log.push_back(event);
-    if (failing.count(operation)) throw OsError(EIO, operation);
+    if (failing.count(operation)) throw OsError(failing_errno, path_of(operation));
   }
   std::size_t listings_ = 0;
 };
