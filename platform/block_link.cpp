@@ -32,13 +32,6 @@ class SignalsHeld {
   sigset_t before_;
 };
 
-// The sooner of two waits in milliseconds, -1 standing for none.
-int earliest(int one, int other) {
-  if (one < 0) return other;
-  if (other < 0) return one;
-  return std::min(one, other);
-}
-
 }  // namespace
 
 bool BlockLink::byte_waiting() {

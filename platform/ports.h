@@ -170,6 +170,18 @@ class Floats {
   virtual std::optional<double> parse(const std::string& text) = 0;
 };
 
+// A run's figures, kept by the logic as it goes, for the status line that
+// `systemctl status kestrel` shows (platform/run_status.h). Sent to systemd,
+// never written to the card.
+struct RunStatus {
+  std::optional<LocalTime> started;
+  long frames = 0;  // accepted, each with its distance
+  long detections = 0;
+  std::optional<LocalTime> last_detection;
+  std::string export_state;  // what the export is doing or did; empty before one
+  std::string card_failure;  // why the card takes no more records; empty while it does
+};
+
 struct Platform {
   SerialPorts& serial;
   Buzzer& buzzer;
@@ -179,6 +191,7 @@ struct Platform {
   Files& files;
   FileEnds& file_ends;
   Sticks& sticks;
+  RunStatus& status;
 };
 
 }  // namespace kestrel

@@ -13,7 +13,9 @@
 #include "platform/python_console.h"
 #include "platform/python_link.h"
 #include "platform/python_ref.h"
+#include "platform/status_report.h"
 #include "platform/stick_watch.h"
+#include "platform/systemd_notify.h"
 
 namespace kestrel {
 
@@ -37,6 +39,10 @@ class PythonPlatform {
   PosixFiles posix_files_;
   DurableFiles files_;
   StickWatch sticks_watch_;
+  RunStatus run_status_;
+  SystemdNotify systemd_;
+  StatusReport status_report_;
+  BothIdleWork idle_;
   PythonSerialPorts serial_;
   PythonBuzzer buzzer_;
   PythonConsole console_;

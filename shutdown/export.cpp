@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/board.h"
+#include "platform/run_status.h"
 #include "shutdown/copy_check.h"
 #include "shutdown/shell_quote.h"
 #include "shutdown/tones.h"
@@ -61,14 +62,19 @@ std::string export_and_restart(const std::string& mount_name, Platform& platform
   const std::chrono::milliseconds allowance =
       stick_allowance(tagsheets.size(), platform.sticks.total_size(board_paths(tagsheets)));
 
+  const std::string stick = shell_quote(mount_point);
+  platform.status.export_state = "exporting to " + stick;
+
   std::string failure;
+  std::size_t copied = 0;
   const std::string copy = copy_command(mount_point);
   if (platform.shell.run(copy, allowance) == Shell::hung) {
     failure = hung(copy, allowance);
   } else {
-    failure = copy_failure(
-        platform.sticks.check(board::tagsheets_directory, mount_point, tagsheets, allowance),
-        allowance);
+    const CopyCheck check =
+        platform.sticks.check(board::tagsheets_directory, mount_point, tagsheets, allowance);
+    failure = copy_failure(check, allowance);
+    copied = check.compared;
   }
   const std::string unmount = unmount_command(mount_point);
   if (platform.shell.run(unmount, allowance) == Shell::hung)
@@ -83,9 +89,12 @@ std::string export_and_restart(const std::string& mount_name, Platform& platform
   }
 
   if (failure.empty()) {
+    platform.status.export_state =
+        "export to " + stick + ": " + count_of(static_cast<long>(copied), "tagsheet") + " copied";
     success_tone(platform.clock);
   } else {
-    platform.console.note("export to " + shell_quote(mount_point) + " failed: " + failure);
+    platform.status.export_state = "export to " + stick + " failed: " + failure;
+    platform.console.note(platform.status.export_state);
     failure_beeps(platform.buzzer, platform.clock);
   }
   platform.buzzer.off();

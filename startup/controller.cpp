@@ -37,6 +37,7 @@ void evaluate_frame(const Evaluation& evaluation, const Window& window,
   const double dist = distance_of(evaluation.count);
   const std::string text = distance_text(dist);
   platform.console.print_line("Distance of object:" + text);
+  ++platform.status.frames;
   detection_step(dist, text, window, worksheet, platform);
 }
 
@@ -110,13 +111,17 @@ void detection_step(double dist, const std::string& text, const Window& window,
                     const std::string& worksheet, Platform& platform) {
   if (window.holds(dist)) {
     platform.buzzer.blow();
-    log_detection(worksheet, platform.clock.now(), text, platform.files);
+    const LocalTime detected = platform.clock.now();
+    log_detection(worksheet, detected, text, platform.files);
+    ++platform.status.detections;
+    platform.status.last_detection = detected;
   }
   if (window.excludes(dist)) platform.buzzer.off();
 }
 
 void controller(const Config& config, Platform& platform) {
   const LocalTime start = platform.clock.now();
+  platform.status.started = start;
   const std::string t = time_text(start);  // the start time of day, for the header
   const std::string d = date_text(start);  // the start date: names the run's folder and tagsheet
   // The radar link, open for the whole run.
@@ -131,8 +136,9 @@ void controller(const Config& config, Platform& platform) {
     receive(*ser, frames, Window{config.range_low, config.range_high}, worksheet, platform);
   } catch (const OsError& error) {
     if (!is_card_failure(error, worksheet)) throw;
-    platform.console.note("the card takes no more records: " + error.filename + ": " +
-                          std::strerror(error.code) + "; waiting for a stick to export to");
+    platform.status.card_failure = "the card takes no more records: " + error.filename + ": " +
+                                   std::strerror(error.code) + "; waiting for a stick to export to";
+    platform.console.note(platform.status.card_failure);
     platform.buzzer.off();  // a detection may have sounded it
   }
   serve_sticks_only(*ser, platform);

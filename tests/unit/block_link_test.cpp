@@ -354,7 +354,7 @@ TEST(BlockLink, TheControllerListsOncePerByteAndRunsAsWithAByteByByteLink) {
   PipePorts ports(pipe.out.get());
   testing::Fakes blocks;
   prepare(blocks);
-  Platform platform{ports, blocks, blocks, blocks, blocks, blocks, blocks, blocks};
+  Platform platform{ports, blocks, blocks, blocks, blocks, blocks, blocks, blocks, blocks.status};
   EXPECT_THROW(controller(config, platform), testing::StreamEnd);
   EXPECT_EQ(blocks.log, expected);
   EXPECT_EQ(std::count(blocks.log.begin(), blocks.log.end(), "list /media/pi"),

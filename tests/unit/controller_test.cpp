@@ -235,6 +235,7 @@ TEST(Controller, ACardThatTakesNoMoreRecordsWaitsForAStick) {
         c.error + "; waiting for a stick to export to";
     const Log after = fakes.since(note);
     ASSERT_FALSE(after.empty());
+    EXPECT_EQ(fakes.status.card_failure, note.substr(5)) << "and so says the status line";
     EXPECT_EQ(Log(after.begin(), after.begin() + 2), (Log{note, "off"}));
     // Bytes are read and dropped, and the silent stick is exported at once,
     // without a stop line.

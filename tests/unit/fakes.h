@@ -165,7 +165,8 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds, Stic
     good.free_bytes = 1 << 30;
     return good;
   }();
-  Platform platform{*this, *this, *this, *this, *this, *this, *this, *this};
+  RunStatus status;
+  Platform platform{*this, *this, *this, *this, *this, *this, *this, *this, status};
 
  private:
   std::vector<std::string> folders_in(const std::string& directory) const {
