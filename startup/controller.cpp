@@ -93,10 +93,10 @@ bool is_card_failure(const OsError& error, const std::string& worksheet) {
 // Once the card takes no more records, the run only waits for a stick: the
 // radar's bytes are read and dropped, and a stick gets the tagsheets as the
 // card holds them, without a stop line, before the restart. Nothing is
-// written to the card, so nothing more can fail there.
+// written to the card, so nothing more can fail there. The first look is at
+// once: the failure may have cut short the end path of a stick that is there.
 [[noreturn]] void serve_sticks_only(RadarLink& ser, Platform& platform) {
-  for (;;) {
-    const bool received = wait_for_byte(ser);
+  for (bool received = false;; received = wait_for_byte(ser)) {
     const std::vector<std::string> folder = platform.files.list(board::media_directory);
     if (received) ser.read_byte();
     if (folder.empty()) continue;
