@@ -4,18 +4,18 @@ file://, chooses the folder, waits for the report and saves runs.csv, detections
 the page makes when asked) and report.html into OUT. Prints what the page shows as JSON, with
 the seconds until the report showed and until each file was saved.
 
-    tools/report_page.py PAGE FOLDER OUT [--measure]
+    tools/report_page.py PAGE FOLDER OUT [--measure] [--browser chromium|firefox|webkit]
 
---measure samples the memory of Chromium's processes every 100 ms: the peak of their summed
+--measure samples the memory of the browser's processes every 100 ms: the peak of their summed
 proportional set size (PSS) and the peak resident set of the largest one, while the report
-is made and while detections.csv is.
+is made and while detections.csv is. The browser is Chromium unless --browser names another.
 """
+import argparse
 import json
-import sys
 import time
 from pathlib import Path
 
-from browser import Browser, MemoryPeak
+from browser import BROWSERS, MemoryPeak, open_browser
 
 OUTPUTS = ("runs.csv", "detections.csv", "report.html")
 FINISHED = "body[data-state=done], body[data-state=failed]"
@@ -53,9 +53,9 @@ def save(browser, name, timeout):
     return made, time.monotonic() - clicked
 
 
-def make_report(page, folder, out, measure=False, timeout=30 * 60):
-    """What the page shows for folder, as a dict; its files are saved into out."""
-    with Browser(downloads=out) as browser:
+def make_report(page, folder, out, measure=False, timeout=30 * 60, browser_name="chromium"):
+    """What the page shows for folder in the browser, as a dict; its files are saved into out."""
+    with open_browser(browser_name, downloads=out) as browser:
         browser.open(page)
         memory = MemoryPeak(browser) if measure else None
         started = time.monotonic()
@@ -78,7 +78,7 @@ def make_report(page, folder, out, measure=False, timeout=30 * 60):
         if state == "done":
             with browser.frame("#report"):
                 browser.wait_for("dl.facts")
-                result["facts"] = browser.driver.execute_script(FACTS)
+                result["facts"] = browser.script(FACTS)
             result["wasm_memory_mb"] = int(browser.attribute("body", "data-wasm-memory")) / 2**20
             for name in OUTPUTS:
                 saving = MemoryPeak(browser) if measure and name == "detections.csv" else None
@@ -92,11 +92,15 @@ def make_report(page, folder, out, measure=False, timeout=30 * 60):
 
 
 def main():
-    args = [arg for arg in sys.argv[1:] if arg != "--measure"]
-    if len(args) != 3:
-        sys.exit("usage: tools/report_page.py PAGE FOLDER OUT [--measure]")
-    page, folder, out = (Path(arg) for arg in args)
-    print(json.dumps(make_report(page, folder, out, measure="--measure" in sys.argv)))
+    parser = argparse.ArgumentParser(usage="tools/report_page.py PAGE FOLDER OUT [--measure] "
+                                           "[--browser %s]" % "|".join(BROWSERS))
+    for name in ("page", "folder", "out"):
+        parser.add_argument(name, type=Path)
+    parser.add_argument("--measure", action="store_true")
+    parser.add_argument("--browser", choices=BROWSERS, default="chromium")
+    args = parser.parse_args()
+    print(json.dumps(make_report(args.page, args.folder, args.out, measure=args.measure,
+                                 browser_name=args.browser)))
 
 
 if __name__ == "__main__":

@@ -15,7 +15,7 @@ import sys
 import tempfile
 from pathlib import Path
 
-from browser import Browser
+from browser import open_browser
 from report_page import check_done, read_folder
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -62,7 +62,7 @@ def two_weeks(folder, generate):
 def screenshots(folder, report_html, out):
     """out/report-page.png: the page, its bar and the top of the report it made of folder;
     out/report.png: report_html down to the first day's charts."""
-    with Browser(width=1100, height=1000) as browser:
+    with open_browser("chromium", width=1100, height=1000) as browser:
         browser.open(PAGE)
         read_folder(browser, folder, timeout=120)
         check_done(browser, "to read " + str(folder))

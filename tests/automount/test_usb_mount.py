@@ -1,16 +1,19 @@
-"""The USB automounter's helper: mount point names, mount options, staying out
-of a desktop automounter's way, leaving alone what the system uses or what
-was there at boot, and cleaning up after a stick is pulled.
+"""The USB automounter's helper: mount point names, mount options, mounting
+under /media/pi where a desktop automounter runs too, leaving alone what the
+system uses or what was there at boot, and cleaning up after a stick is
+pulled.
 
-The helper runs in a bubblewrap sandbox with its own /media and /run, and
-with fakes of systemd-run, systemd-mount, mount, systemctl, findmnt, lsblk,
-swapon, logger and id first on PATH.
+The helper runs in a bubblewrap sandbox with its own /media, /run and
+/var/log, and with fakes of systemd-run, systemd-mount, mount, systemctl,
+findmnt, lsblk, swapon, logger, journalctl and id first on PATH.
 """
 import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
+import time
 from pathlib import Path
 
 import pytest
@@ -20,27 +23,46 @@ HELPER = REPO / "system" / "kestrel-usb-mount"
 # The helper's place in the sandbox: the clone itself may lie below /tmp,
 # which the sandbox hides.
 HELPER_INSIDE = "/run/helper/kestrel-usb-mount"
+NOTE = REPO / "system" / "kestrel-note"
+NOTE_INSIDE = "/run/helper/kestrel-note"
 FAKE = Path(__file__).resolve().parent / "fake_command"
-FAKED = ["systemd-run", "systemd-mount", "mount", "systemctl", "findmnt", "lsblk", "swapon", "logger", "id"]
+FAKED = ["systemd-run", "systemd-mount", "mount", "systemctl", "findmnt", "lsblk", "swapon",
+         "logger", "journalctl", "id"]
+QUERIES = ("id", "lsblk", "swapon", "findmnt", "logger", "journalctl")
 # A stick with one partition, inserted once the system is up.
 STICK = "/dev/sdb 8:16 disk -\n/dev/sdb1 8:17 part /dev/sdb\n"
 UP = "kestrel-usb-ready.service"
 TIMEOUT = 10
+# A file of root's outside /var/log/kestrel, where planted links point.
+TARGET = "/run/log/target"
 
 
-def run_helper(action, setup="", *args, **env):
-    """Runs the helper; returns (exit status, faked calls except id, entries of
-    /media/pi). Also keeps the notes it left, what /media/pi held while
+def kept_notes(folder):
+    """{name: text} of what /var/log/kestrel holds; a link as "-> TARGET"."""
+    if not folder.is_dir() or folder.is_symlink():
+        return {}
+    return {entry.name: "-> " + os.readlink(entry) if entry.is_symlink() else
+            entry.read_text() if entry.is_file() else "<not a file>"
+            for entry in folder.iterdir()}
+
+
+def run_helper(action, setup="", *args, program=HELPER_INSIDE, **env):
+    """Runs the helper (or program beside it); returns (exit status, faked
+    calls but the queries, entries of /media/pi). Also keeps the notes it left
+    in the journal and in /var/log/kestrel, what /media/pi held while
     systemd-mount ran and the entries left in the private place for mounting."""
     with tempfile.TemporaryDirectory() as folder:
         folder = Path(folder)
         (folder / "bin").mkdir()
+        (folder / "var-log").mkdir(mode=0o755)
         for name in FAKED:
             shutil.copy(FAKE, folder / "bin" / name)  # a copy: the clone may be hidden
         argv = ["bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
                 "--tmpfs", "/media", "--tmpfs", "/run", "--tmpfs", "/tmp",
                 "--ro-bind", str(folder / "bin"), "/run/fakes",
                 "--ro-bind", str(HELPER), HELPER_INSIDE,
+                "--ro-bind", str(NOTE), NOTE_INSIDE,
+                "--bind", str(folder / "var-log"), "/var/log",
                 "--bind", str(folder), "/run/log", "--unshare-pid", "--die-with-parent",
                 "--clearenv", "--setenv", "PATH", "/run/fakes:/usr/bin:/bin",
                 "--setenv", "FAKE_LOG", "/run/log/calls"]
@@ -49,14 +71,22 @@ def run_helper(action, setup="", *args, **env):
             argv += ["--setenv", name, value]
         script = ('%s; "$0" "$@"; status=$?; mkdir -p /media/pi; ls -A /media/pi; echo //; '
                   'ls -A /run/kestrel-usb 2>/dev/null; exit $status')
-        result = subprocess.run(argv + ["sh", "-c", script % (setup or ":"), HELPER_INSIDE,
+        result = subprocess.run(argv + ["sh", "-c", script % (setup or ":"), program,
                                         action, *args],
-                                capture_output=True, text=True, timeout=TIMEOUT)
+                                stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                timeout=TIMEOUT)
         log = folder / "calls"
         calls = [json.loads(line) for line in log.read_text().splitlines()] if log.exists() else []
         media = folder / "calls.media"
         run_helper.media_while_mounting = json.loads(media.read_text()) if media.exists() else None
-    faked = [c for c in calls if c[0] not in ("id", "lsblk", "swapon", "findmnt", "logger")]
+        run_helper.kept = kept_notes(folder / "var-log" / "kestrel")
+        run_helper.var_log = sorted(os.listdir(folder / "var-log"))
+        run_helper.run_log = sorted(os.listdir(folder))
+        target = folder / Path(TARGET).name
+        run_helper.target = target.read_text() if target.is_file() else None
+        run_helper.stderr = result.stderr
+    faked = [c for c in calls if c[0] not in QUERIES]
+    run_helper.journal = [c for c in calls if c[0] == "journalctl"]
     run_helper.notes = [c[-1] for c in calls if c[0] == "logger"]
     media, staged = result.stdout.split("//")
     run_helper.staged = staged.split()
@@ -130,11 +160,15 @@ class TestNtfs:
 
 
 class TestDesktopAutomounter:
-    def test_nothing_is_mounted_while_udisks2_runs(self):
-        status, calls, _ = run_helper("add", ID_FS_LABEL="STICK",
-                                      FAKE_ACTIVE="udisks2.service " + UP)
-        assert status == 0
-        assert calls == [["systemctl", "--quiet", "is-active", "udisks2.service"]]
+    def test_a_stick_is_mounted_under_media_pi_while_udisks2_runs(self):
+        # The udev rule has told udisks2 to leave the stick alone.
+        where = mounted(ID_FS_LABEL="STICK", ID_FS_TYPE="vfat", UDISKS_IGNORE="1",
+                        UDISKS_AUTO="0", FAKE_ACTIVE="udisks2.service " + UP)[1]
+        assert where == "/media/pi/STICK"
+
+    def test_while_udisks2_runs_a_stick_in_at_boot_is_still_left_alone(self):
+        not_mounted("it was there while the system started", ID_FS_LABEL="STICK",
+                    UDISKS_IGNORE="1", FAKE_ACTIVE="udisks2.service")
 
 
 class TestPresentAtBoot:
@@ -228,6 +262,7 @@ class TestMountedBeforeItShows:
             ["mount", "--move", STAGED, "/media/pi/STICK"]]
         assert run_helper.media_while_mounting == []
         assert (listing, run_helper.staged) == (["STICK"], [])
+        assert run_helper.var_log == []
 
     def test_a_mount_that_fails_leaves_nothing_under_media_pi(self):
         status, calls, listing = mount_stick(FAKE_FAIL="systemd-mount")
@@ -250,6 +285,90 @@ class TestMountedBeforeItShows:
         assert status != 0
         assert calls[-1] == ["systemd-mount", "--umount", STAGED]
         assert (listing, run_helper.staged) == ([], [])
+
+
+NOTES = "/var/log/kestrel"
+STAMP = r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d "
+UNIT = "run-kestrel\\x2dusb-STICK.mount"
+FAILED = "/dev/sdb1: not mounted: systemd-mount: it failed (journalctl -u %s)\n" % UNIT
+MOUNT_SAID = ("mount: /run/kestrel-usb/STICK: unknown filesystem type 'ntfs3'.\n"
+              "Failed to mount %s.\n" % UNIT)
+# The note of that failure: the journal's line, then the mount unit's lines.
+NOTED = STAMP + re.escape(FAILED) + r"    mount: .*'ntfs3'\.\n    Failed .*\n"
+FULL = 65536  # bytes of mounts.log that make it the older note
+
+
+def fail_to_mount(setup=":"):
+    """A mount that fails, with what the mount unit logged; returns what
+    /var/log/kestrel holds then."""
+    setup = "echo root >%s && %s" % (TARGET, setup)
+    status, _, listing = mount_stick(setup, FAKE_FAIL="systemd-mount", FAKE_JOURNAL=MOUNT_SAID)
+    assert status != 0 and listing == []
+    return run_helper.kept
+
+
+class TestFailedMountNoted:
+    def test_in_var_log_kestrel_with_the_mount_units_words(self):
+        started = int(time.time())
+        kept = fail_to_mount()
+        assert list(kept) == ["mounts.log"]
+        assert re.fullmatch(NOTED, kept["mounts.log"]), kept
+        (asked,) = [call for call in run_helper.journal if "--unit=" + UNIT in call]
+        (since,) = [int(word[len("--since=@"):]) for word in asked if word.startswith("--since=@")]
+        assert started <= since <= time.time()
+
+    def test_a_move_that_fails_is_noted_too(self):
+        mount_stick(FAKE_FAIL="mount --move")
+        assert re.fullmatch(STAMP + "/dev/sdb1: not mounted: it could not be moved to "
+                            "/media/pi/STICK\n", run_helper.kept["mounts.log"])
+
+    def test_notes_are_appended_below_the_bound(self):
+        kept = fail_to_mount("mkdir {0} && head -c {1} /dev/zero >{0}/mounts.log".format(
+            NOTES, FULL - 1))
+        assert kept["mounts.log"].startswith("\0" * (FULL - 1))
+        assert re.fullmatch(NOTED, kept["mounts.log"][FULL - 1:])
+        assert "mounts.0.log" not in kept
+
+    @pytest.mark.parametrize("older", ["echo older >{0}/mounts.0.log",
+                                       "ln -s /run/log {0}/mounts.0.log"],
+                             ids=["file", "link-to-a-folder"])
+    def test_a_full_note_file_replaces_the_older_one(self, older):
+        kept = fail_to_mount(("mkdir {0} && head -c {1} /dev/zero >{0}/mounts.log && " + older)
+                             .format(NOTES, FULL))
+        assert kept["mounts.0.log"] == "\0" * FULL
+        assert re.fullmatch(NOTED, kept["mounts.log"])
+        assert "mounts.log" not in run_helper.run_log
+
+
+class TestNotesGoNowhereAnotherAccountCanRedirect:
+    @pytest.mark.parametrize("planted, kept", [
+        ("ln -s %s %s/mounts.log" % (TARGET, NOTES), "-> " + TARGET),
+        ("ln -s /run/log/new %s/mounts.log" % NOTES, "-> /run/log/new"),
+        ("mkfifo %s/mounts.log" % NOTES, "<not a file>"),
+    ], ids=["link", "dangling-link", "fifo"])
+    def test_nothing_is_written_through_what_is_planted_at_the_notes_place(self, planted, kept):
+        found = fail_to_mount("mkdir %s && %s" % (NOTES, planted))
+        assert run_helper.target == "root\n" and "new" not in run_helper.run_log
+        assert found == {"mounts.log": kept}
+        assert "note left out: %s/mounts.log is not a plain file" % NOTES in run_helper.stderr
+
+    @pytest.mark.parametrize("setup, named", [
+        ("ln -s /run/log %s" % NOTES, NOTES),
+        ("mkdir -m 0757 %s" % NOTES, NOTES),
+        ("mkdir -m 0775 %s" % NOTES, NOTES),
+        ("mkdir %s && chown 1000 %s" % (NOTES, NOTES), NOTES),
+        ("chmod 0777 /var/log", "/var/log"),
+    ], ids=["link", "open-to-others", "open-to-its-group", "not-roots", "parent-open"])
+    def test_no_note_in_a_folder_another_account_could_change(self, setup, named):
+        fail_to_mount(setup)
+        assert not (set(run_helper.kept) | set(run_helper.run_log)) & {"mounts.log"}
+        assert "note left out: %s is not a folder of root's" % named in run_helper.stderr
+
+    @pytest.mark.parametrize("args", [("",), ("../runs",), ("a/b",), ("Mounts",),
+                                      ("mounts", "runs")])
+    def test_a_note_name_other_than_lower_case_letters_is_refused(self, args):
+        status, _, _ = run_helper(args[0], ":", *args[1:], program=NOTE_INSIDE)
+        assert status == 2 and run_helper.var_log == []
 
 
 class TestRemoval:

@@ -80,6 +80,10 @@ class Board:
         listing = self.sh("find %s -type f -name '*.txt' | sort" % records.TAGSHEETS)
         return {path: self.shell.read_file(path) for path in listing.split()}
 
+    def report_page_digest(self):
+        """SHA-256 of the report's page the package ships, as hexadecimal digits."""
+        return self.sh("sha256sum /usr/share/kestrel/kestrel-report.html").split()[0]
+
     def last_seen(self):
         return self.shell.read_file(records.LAST_SEEN)
 

@@ -353,10 +353,10 @@ class Machine:
         self.kill()
 
 
-def new_overlay(base, path):
-    """A qcow2 disk whose reads come from the cached image and whose writes
-    stay in it; it holds the snapshots too."""
+def new_overlay(base, path, base_format="raw"):
+    """A qcow2 disk whose reads come from base (by default the cached image)
+    and whose writes stay in it; it holds the snapshots too."""
     if os.path.exists(path):
         os.remove(path)
-    subprocess.run(["qemu-img", "create", "-q", "-f", "qcow2", "-F", "raw", "-b", base, path],
-                   check=True)
+    subprocess.run(["qemu-img", "create", "-q", "-f", "qcow2", "-F", base_format, "-b", base,
+                    path], check=True)

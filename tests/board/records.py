@@ -8,6 +8,8 @@ DATE = rb"\d\d-\d\d-\d{4}"
 TITLE = b"\n    Date       Time     Distance of Object\n"
 TAGSHEETS = "/home/pi/Configuration/Tagsheets"
 LAST_SEEN = "/home/pi/Configuration/current_time.txt"
+# The report's page the package keeps at the top of the tagsheets: where an export puts it.
+PAGE_ON_STICK = "/kestrel-report.html"
 
 
 def header_pattern(serial):
@@ -85,6 +87,11 @@ def last_seen_is_valid(content):
 
 def tagsheet_name(date):
     return "%s/%s/Non-Tag-%s.txt" % (TAGSHEETS, date, date)
+
+
+def is_tagsheet(path):
+    """Whether a path is a day's tagsheet (and not, say, the report's page beside them)."""
+    return re.fullmatch(re.escape(TAGSHEETS) + r"/(\d\d-\d\d-\d{4})/Non-Tag-\1\.txt", path) is not None
 
 
 def exported(tagsheets, run_tagsheet, last_seen):

@@ -1,6 +1,7 @@
 """The package on a booted board: installed with apt, started by systemd,
 driven through the UART, the GPIO line, a USB stick and a restart. One boot
 serves the tests in the order they stand here."""
+import hashlib
 import os
 import re
 import shlex
@@ -375,7 +376,8 @@ def exported(installed, settings):
     stick = settings.path("export-stick.img")
     sticks.make(stick, EXPORT_LABEL)
     evidence = {"stick": stick, "before": board.tagsheets(), "last_seen": board.last_seen(),
-                "run_tagsheet": today_file(board), "notes_before": len(board.run_notes())}
+                "run_tagsheet": today_file(board), "notes_before": len(board.run_notes()),
+                "page_digest": board.report_page_digest()}
     board.qemu.plug_stick(stick, "export")
     where = "/media/pi/" + EXPORT_LABEL
     evidence["mount"] = machine.wait_until(
@@ -410,8 +412,10 @@ class TestExport:
         assert exported["owner"] == "pi"
 
     def test_tagsheets_land_whole_on_the_stick(self, exported):
-        """the tagsheets, closed with the stop line, land whole on the stick"""
+        """the tagsheets, closed with the stop line, land whole on the stick, and the package's report page next to them"""
         on_stick = sticks.files(exported["stick"])
+        page = on_stick.pop(records.PAGE_ON_STICK, b"")
+        assert hashlib.sha256(page).hexdigest() == exported["page_digest"]
         assert on_stick == records.exported(exported["before"], exported["run_tagsheet"],
                                             exported["last_seen"])
         assert sticks.check(exported["stick"], exported["stick"] + ".part")[0] == 0

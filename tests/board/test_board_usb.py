@@ -5,6 +5,7 @@ starts in 2000, as good as none, and it has no network. A stick with two
 partitions is in the other port when the power comes on.
 
 Runs after test_board.py, whose installed board's disk it copies."""
+import hashlib
 import os
 import re
 import shlex
@@ -223,6 +224,7 @@ class TestBootedFromUsb:
         sticks.make(stick, EXPORT_LABEL)
         before, last_seen = board.tagsheets(), board.last_seen()
         run_tagsheet = records.tagsheet_name(board.clock()[0].decode())
+        page_digest = board.report_page_digest()
         board.qemu.plug_stick(stick, "export")
         where = "/media/pi/" + EXPORT_LABEL
         source = machine.wait_until(
@@ -232,4 +234,7 @@ class TestBootedFromUsb:
         board.qemu.qmp.wait_event("RESET", 180)
         figures.setdefault("usb_boot", {})["hot_plugged_stick"] = {"mounted_from": source,
                                                                    "exported": True}
-        assert sticks.files(stick) == records.exported(before, run_tagsheet, last_seen)
+        on_stick = sticks.files(stick)
+        page = on_stick.pop(records.PAGE_ON_STICK, b"")
+        assert hashlib.sha256(page).hexdigest() == page_digest
+        assert on_stick == records.exported(before, run_tagsheet, last_seen)

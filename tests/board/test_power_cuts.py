@@ -70,7 +70,7 @@ def judge(files, serial):
     """Rows found, and the damaged files with what is wrong with them."""
     rows, damaged = 0, {}
     for path, content in files.items():
-        if path.startswith(records.TAGSHEETS + "/"):
+        if records.is_tagsheet(path):
             parsed = records.Parsed(content, serial)
             rows += len(parsed.rows)
             if not parsed.whole:
@@ -174,7 +174,7 @@ def test_boot_after_a_cut_finds_what_the_host_read(cuts):
     host = done[0]["files"]
     assert last_seen == host[records.LAST_SEEN]
     for path, content in host.items():
-        if not path.startswith(records.TAGSHEETS + "/"):
+        if not records.is_tagsheet(path):
             continue
         assert tagsheets[path].startswith(content), path
     grown = [path for path in tagsheets if tagsheets[path] != host.get(path)]

@@ -21,6 +21,8 @@ ELF_FILES = {
     "usr/lib/python3/dist-packages/kestrel.abi3.so",
     "usr/lib/python3/dist-packages/buzzer.abi3.so",
     "usr/bin/kestrel-report",
+    *("usr/libexec/kestrel/sudo/" + name for name in ("find", "mkdir", "chmod", "rsync", "umount",
+                                                       "rm")),
 }
 ARMV6_FLAGS = ["-march=armv6kz+fp", "-mfpu=vfp", "-mfloat-abi=hard", "-marm"]
 SIGILL = 4

@@ -33,6 +33,16 @@ def report_tool():
     return path
 
 
+@pytest.fixture(scope="session")
+def report_page():
+    """The built kestrel-report.html."""
+    path = REPO_ROOT / os.environ.get("KESTREL_REPORT_PAGE", "build/report/kestrel-report.html")
+    if not path.is_file():
+        pytest.fail("kestrel-report.html not built: %s is missing (scripts/build)" % path,
+                    pytrace=False)
+    return path
+
+
 @pytest.fixture
 def sandbox(kestrel_module):
     """A fresh, not yet started Sandbox; it is killed and removed after the test."""

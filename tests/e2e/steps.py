@@ -1,8 +1,11 @@
 """Steps and record texts the end-to-end tests share: driving a run, the
 tagsheet records as the logger writes them, and kestrel-report."""
+import codecs
 import csv
+import io
 import subprocess
 import time
+from pathlib import Path
 
 import radar_sim
 
@@ -64,5 +67,7 @@ def run_report(tool, stick, out):
 
 
 def read_csv(path):
-    with open(path, newline="") as file:
-        return list(csv.reader(file))
+    """The rows of one of the report's CSV files, which begin with UTF-8's byte-order mark."""
+    data = Path(path).read_bytes()
+    assert data.startswith(codecs.BOM_UTF8), "%s does not begin with a byte-order mark" % path
+    return list(csv.reader(io.StringIO(data[len(codecs.BOM_UTF8):].decode(), newline="")))

@@ -1,12 +1,13 @@
 """The end path: stop line, last-seen reset, export to the stick and restart."""
 import re
+import shutil
 import time
 
 import pytest
 
 import radar_sim
-from steps import (FAILURE_BEEPS, TITLE, end_run, export_argv, header, notes, row, send_frames,
-                   tagsheet_path, today)
+from steps import (FAILURE_BEEPS, TITLE, end_run, export_argv, header, notes, row, run_report,
+                   send_frames, tagsheet_path, today)
 
 EXPORT_COMMANDS = [b"rsync", b"umount", b"rm", b"reboot"]
 
@@ -112,6 +113,35 @@ class TestSilentRadar:
         sandbox.wait_for_sudo(b"reboot", timeout=15)
         assert sandbox.console()[:2] == [b"b''", b"sending incremental file list"]
         assert tagsheet_path(sandbox, today()).read_bytes().endswith(TITLE + b"\nEquipment Stop Time: ")
+
+
+class TestReportPage:
+    def test_the_page_at_the_top_of_the_tagsheets_goes_to_the_stick_and_is_no_tagsheet(
+            self, sandbox, report_page, report_tool, folder):
+        """Where the package keeps it. The start's search and repair pass it by, the export
+        takes it next to the day's folder, and the report of the stick reads past it."""
+        shutil.copy(report_page, sandbox.tagsheets_dir)
+        date = today()
+        sandbox.start()
+        sandbox.insert_stick("FIRST")
+        end_run(sandbox)
+        sandbox.restart()
+        assert sandbox.console()[0] == b"b'/home/pi/Configuration/Tagsheets/%s\\n'" % date.encode()
+        send_frames(sandbox, 200)
+        sandbox.insert_stick("STICK")
+        end_run(sandbox, times=2)  # the sudo log holds the first run's restart too
+
+        stick = sandbox.stick_files("STICK")
+        assert sorted(stick) == ["%s/Non-Tag-%s.txt" % (date, date), "kestrel-report.html"]
+        assert stick["kestrel-report.html"] == report_page.read_bytes()
+        assert tagsheet_path(sandbox, date).read_bytes().count(b"Equipment Start Time:") == 2
+        for name, content in stick.items():
+            (folder / "stick" / name).parent.mkdir(parents=True, exist_ok=True)
+            (folder / "stick" / name).write_bytes(content)
+        result = run_report(report_tool, folder / "stick", folder / "out")
+        assert result.stderr == b""
+        assert b"  tagsheets             1\n" in result.stdout
+        assert b"  lines skipped         0\n" in result.stdout
 
 
 # An injected command would create "pwned" in the program's working directory.

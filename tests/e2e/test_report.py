@@ -68,10 +68,11 @@ def test_report_of_an_exported_stick_matches_the_runs(sandbox, report_tool, fold
     assert runs == [
         ["date", "start_time", "last_seen_before", "stop_text", "serial_number", "rows",
          "stopped", "file", "line", "clock"],
-        ["-".join(reversed(day)), ":".join(g.decode() for g in starts[0]), " ", last_seen["2.00"],
-         "SN-0042", "3", "yes", name, "1", "ok"],
-        ["-".join(reversed(day)), ":".join(g.decode() for g in starts[1]), last_seen["1.50"],
-         last_seen["1.75"], "SN-0042", "1", "yes", name, str(int(detections[3][3]) + 1), "ok"],
+        ["-".join(reversed(day)), ":".join(g.decode() for g in starts[0]), "\t ",
+         "\t" + last_seen["2.00"], "\tSN-0042", "3", "yes", name, "1", "ok"],
+        ["-".join(reversed(day)), ":".join(g.decode() for g in starts[1]), "\t" + last_seen["1.50"],
+         "\t" + last_seen["1.75"], "\tSN-0042", "1", "yes", name, str(int(detections[3][3]) + 1),
+         "ok"],
     ]
     assert b"lines skipped         0" in result.stdout
     assert b"closest distance      1.25 m at " in result.stdout

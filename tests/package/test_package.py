@@ -13,11 +13,15 @@ from sandbox import Sandbox
 from scratch_root import ScratchRoot
 
 CONFIG = "/home/pi/Configuration"
+TAGSHEETS = CONFIG + "/Tagsheets"
+SHIPPED_PAGE = "/usr/share/kestrel/kestrel-report.html"
+PAGE = TAGSHEETS + "/kestrel-report.html"  # where every export takes it from
 PACKAGE_FILES = {
     "/usr/bin/kestrel": 0o755,
     "/usr/bin/kestrel-report": 0o755,
     "/usr/libexec/kestrel/kestrel-usb-mount": 0o755,
     "/usr/libexec/kestrel/kestrel-ended": 0o755,
+    "/usr/libexec/kestrel/kestrel-note": 0o755,
     **{"/usr/libexec/kestrel/sudo/" + command: 0o755
        for command in ("find", "mkdir", "chmod", "rsync", "umount", "rm")},
     "/usr/lib/python3/dist-packages/kestrel.abi3.so": 0o644,
@@ -71,6 +75,11 @@ class TestInstall:
             path = CONFIG + "/" + name
             assert installed.path(path).read_bytes() == content, name
             assert (mode(installed, path), installed.owner(path)) == (0o644, ("pi", "pi")), name
+
+    def test_the_report_page_is_pis_at_the_top_of_the_tagsheets(self, installed):
+        assert installed.path(PAGE).read_bytes() == installed.path(SHIPPED_PAGE).read_bytes()
+        assert (mode(installed, PAGE), installed.owner(PAGE)) == (0o644, ("pi", "pi"))
+        assert os.listdir(installed.path(TAGSHEETS)) == ["kestrel-report.html"]
 
     def test_the_units_are_enabled_for_boot_and_valid_with_the_services_user(self, installed):
         for unit in UNITS:
@@ -208,6 +217,7 @@ class TestLauncher:
         with Sandbox(system_root=installed.merged, module=False) as box:
             for name in DEFAULTS:
                 shutil.copy(installed.path(CONFIG + "/" + name), box.config_dir / name)
+            shutil.copy(installed.path(PAGE), box.tagsheets_dir)
             # The launcher's PATH has the recording sudo run kestrel's programs,
             # which do the start's steps as pi, in pi's own tree.
             pi = os.lstat(installed.path("/home/pi"))
@@ -229,6 +239,8 @@ class TestLauncher:
             box.send(b"\x00")
             box.wait_for_sudo(b"reboot", timeout=15)
             copied = box.stick_files("STICK")
+            # The page the package put at the top of the tagsheets travels with them.
+            assert copied.pop("kestrel-report.html") == installed.path(SHIPPED_PAGE).read_bytes()
             assert len(copied) == 1
             (sheet,) = copied.values()
             assert b"        1.25\n" in sheet and b"        4.00\n" not in sheet
@@ -250,11 +262,15 @@ class TestLifecycle:
             sheet = root.path(CONFIG + "/Tagsheets/01-06-2026/Non-Tag-01-06-2026.txt")
             sheet.parent.mkdir()
             sheet.write_bytes(b"Equipment Stop Time: \n")
+            shipped = root.path(SHIPPED_PAGE).read_bytes()
+            root.path(PAGE).write_bytes(b"an older version's page")
 
             root.dpkg("--install", deb=deb)  # the upgrade path: configure with the old version
             assert root.path(CONFIG + "/range_low.txt").read_bytes() == b"1.5\n"
             assert root.path(CONFIG + "/Serial.txt").read_bytes() == DEFAULTS["Serial.txt"]
             assert root.path("/etc/kestrel/buzzer.conf").read_text() == "line = GPIO23\n"
+            assert root.path(PAGE).read_bytes() == shipped
+            assert root.owner(PAGE) == ("pi", "pi")
 
             root.dpkg("--remove", "kestrel")
             assert not root.path("/usr/bin/kestrel").exists()
@@ -262,6 +278,7 @@ class TestLifecycle:
             assert root.path("/etc/kestrel/buzzer.conf").exists()
             assert root.path("/etc/sudoers.d/kestrel").exists()  # a conffile, kept until purge
             assert root.path(CONFIG + "/range_low.txt").read_bytes() == b"1.5\n"
+            assert os.listdir(root.path(TAGSHEETS)) == ["01-06-2026"]  # the page went with it
 
             root.path("/var/log/kestrel").mkdir()
             (root.path("/var/log/kestrel") / "runs.log").write_text("run ended\n")
@@ -273,3 +290,74 @@ class TestLifecycle:
             assert sorted(os.listdir(root.path(CONFIG))) == ["Tagsheets"]
             assert sheet.read_bytes() == b"Equipment Stop Time: \n"
             assert root.path("/media/pi").is_dir()
+
+
+def planted_by_pi(root, inside):
+    """Makes pi the owner of a link the test planted in pi's tree, as if pi had."""
+    pi = os.lstat(root.path("/home/pi"))
+    os.lchown(root.path(inside), pi.st_uid, pi.st_gid)
+
+
+class TestPlantedLinks:
+    """The maintainer scripts run as root, and pi may plant links in pi's own tree: the
+    report's page is put there and removed as pi, so a link leads nowhere pi could not go."""
+
+    def test_a_link_in_place_of_the_page_is_replaced_and_removed_not_followed(self, deb):
+        with ScratchRoot() as root:
+            root.dpkg("--install", deb=deb)
+            shipped = root.path(SHIPPED_PAGE).read_bytes()
+            page, target = root.path(PAGE), root.path("/etc/kestrel/buzzer.conf")
+            kept = target.read_bytes()
+
+            def plant():
+                page.unlink()
+                page.symlink_to("/etc/kestrel/buzzer.conf")
+                planted_by_pi(root, PAGE)
+
+            plant()
+            root.dpkg("--install", deb=deb)
+            assert not page.is_symlink() and page.read_bytes() == shipped
+            plant()
+            root.dpkg("--remove", "kestrel")
+            assert not os.path.lexists(page)
+            assert target.read_bytes() == kept
+            assert root.owner("/etc/kestrel/buzzer.conf") == ("root", "root")
+
+    def test_a_link_in_place_of_the_tagsheets_leads_only_where_pi_may_write(self, deb):
+        with ScratchRoot() as root:
+            root.dpkg("--install", deb=deb)
+            shutil.rmtree(root.path(TAGSHEETS))
+            root.path(TAGSHEETS).symlink_to("/etc/kestrel")
+            planted_by_pi(root, TAGSHEETS)
+            upgrade = root.dpkg("--install", deb=deb)
+            assert os.listdir(root.path("/etc/kestrel")) == ["buzzer.conf"]
+            assert "the report page could not be put into " + TAGSHEETS in upgrade.stderr
+
+            root.path("/etc/kestrel/kestrel-report.html").write_bytes(b"root's own")
+            root.dpkg("--remove", "kestrel")
+            assert root.path("/etc/kestrel/kestrel-report.html").read_bytes() == b"root's own"
+
+    def test_configuration_files_are_made_and_purged_as_pi(self, deb):
+        """A default file is written beside its place first: a link pi plants
+        there must not have root write into root's file, nor a link in place of
+        the configuration folder have root make or remove anything of root's."""
+        with ScratchRoot() as root:
+            root.dpkg("--install", deb=deb)
+            target = root.path("/etc/kestrel/buzzer.conf")
+            kept = target.read_bytes()
+            root.path(CONFIG + "/range_low.txt").unlink()
+            planted = CONFIG + "/range_low.txt.dpkg-new"
+            root.path(planted).symlink_to("/etc/kestrel/buzzer.conf")
+            planted_by_pi(root, planted)
+            root.dpkg("--install", deb=deb)
+            assert target.read_bytes() == kept
+            assert root.owner("/etc/kestrel/buzzer.conf") == ("root", "root")
+
+            shutil.rmtree(root.path(CONFIG))
+            root.path(CONFIG).symlink_to("/etc/kestrel")
+            planted_by_pi(root, CONFIG)
+            root.path("/etc/kestrel/Serial.txt").write_bytes(b"root's own")
+            root.dpkg("--install", deb=deb)
+            assert sorted(os.listdir(root.path("/etc/kestrel"))) == ["Serial.txt", "buzzer.conf"]
+            root.dpkg("--purge", "kestrel")
+            assert root.path("/etc/kestrel/Serial.txt").read_bytes() == b"root's own"
