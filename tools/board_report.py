@@ -23,6 +23,7 @@ SCENARIOS = {
     12: "Diagnostics across a restart",
     13: "Links planted by pi where the logger's sudo lines reach",
     14: "Desktop board: udisks2 runs, the desktop's user is not pi",
+    15: "For the technician: the status line, a silent radar, failed exports, a full card",
 }
 EXFAT_NOTE = ("exFAT stores no owners: rsync runs as pi, whose the day folders are and for whom "
               "the stick is mounted, so it asks for no owner the stick cannot store and exits 0; "
@@ -204,6 +205,13 @@ def report(results, manifest, started, command):
         "armhf on the host) and running; its first user is not pi and nobody is logged in. A "
         "FAT stick inserted with the logger stopped, an NTFS stick that cannot be mounted, "
         "then an export."))
+    lines += facts("For the technician", figures.get("technician"), (
+        "A board of its own, installed fresh: `systemctl status kestrel` read by the first user "
+        "after radar frames; a stick inserted while the radar sends nothing; a 4 MiB stick for "
+        "4 MB of tagsheets; a stick whose disk QEMU throttles to a byte and a request a second "
+        "once it is mounted (the kernel's command timeout raised, so that it waits on it); the "
+        "card filled by root, the logger restarted, then a stick. Guest seconds: the module's "
+        "whole time, boot and install included."))
     lines += clock_lines(figures.get("clock"))
     lines += diagnostics_lines(figures)
     writes = figures.get("disk_writes", {})
