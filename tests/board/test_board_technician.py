@@ -2,7 +2,7 @@
 kestrel`, a stick served while the radar is silent, exports that fail (a
 stick too small, a stick that stops answering) and say why in
 /var/log/kestrel/runs.log after the restart, and a card that takes no more
-records.
+records: full for the logger (root's reserve left), then to its last block.
 
 A board of its own, booted from a fresh disk on the image, with the package
 installed from a stick as in test_board.py; the tests share its boot in the
@@ -50,12 +50,15 @@ STEP_SECONDS = 30
 BYTES_A_SECOND = 128 * 1024
 
 CARD_FILLER = "/root/card-filler"
-# Root fills the card: the free space but 32 MiB at once, then zeros until
-# nothing more goes.
-FILL_CARD = ("free=$(( $(stat -f -c '%f * %S' /) - 33554432 )); "
-             "if [ $free -gt 0 ]; then fallocate -l $free {0}; fi; "
-             "dd if=/dev/zero of={0}-rest bs=64K status=none 2>/dev/null; sync; "
+# Root fills the card with a file as large as df shows available: full for
+# every account but root, whose reserve (5 % of the card) stays free.
+FILL_CARD = ("fallocate -l $(( $(stat -f -c '%a * %S' /) )) {0}; sync; "
              "df --output=avail -B1 / | tail -n 1").format(CARD_FILLER)
+# Then the reserve too, with zeros until nothing more goes: full to the last
+# block, for root as well.
+FILL_RESERVE = ("dd if=/dev/zero of={0}-reserve bs=64K status=none 2>/dev/null; sync; "
+                "stat -f -c '%f' /").format(CARD_FILLER)
+FULL_CARD_NOTE = "kestrel: the card takes no more records: "
 ROW_BYTES = len(records.row(b"01-01-2026", b"00-00-00", b"1.20"))
 
 
@@ -114,7 +117,7 @@ def logger_lines(board, text):
 
 def status(board):
     """The Status: line of `systemctl status kestrel` as the first user reads
-    it, whole: on the console's terminal systemctl would cut it to 80 columns."""
+    it, through a pipe, so that no terminal's width shortens it."""
     text = board.shell.run(AS_FIRST_USER + "systemctl status kestrel | cat", check=False)[1]
     return STATUS.search(text)
 
@@ -318,29 +321,25 @@ class TestTechnician:
             board.send_frames([400])  # the buzzer silent again
         size = int(board.sh("sync; stat -c %s " + run_tagsheet))
         assert -size % block < header, "the header would still fit in the tagsheet's last block"
-        note = ("kestrel: the card takes no more records: %s: No space left on device; "
-                "waiting for a stick to export to" % run_tagsheet)
+        note = ("%s%s: No space left on device; waiting for a stick to export to"
+                % (FULL_CARD_NOTE, run_tagsheet))
         stick = settings.path("technician-full-card-stick.img")
         sticks.make(stick, "CARDFULL")
-        try:
-            seen = {"free_bytes_left": int(board.sh(FILL_CARD, timeout=600))}
-            held = board.tagsheets()
-            board.shell.run("systemctl restart kestrel", check=False)
-            seen["note"] = machine.wait_until(
-                lambda: logger_lines(board, "kestrel: the card takes no more records: "), 120,
-                "the note of the full card", interval=2)[0]
-            state = board.service()
-            board.send_frames([150] * 5, rate=5)  # inside the window
-            time.sleep(SETTLE)
-            later = board.service()
-            kept = board.tagsheets()
-            line = status(board)
-            seen["buzzer"] = board.buzzer_level()
-            board.qemu.plug_stick(stick, "cardfull")
-            after_restart(board, "cardfull")
-            seen["noted_in_runs_log"] = note in "\n".join(board.run_notes())
-        finally:
-            board.sh("rm -f %s %s-rest" % (CARD_FILLER, CARD_FILLER))
+        seen = {"free_bytes_left": int(board.sh(FILL_CARD, timeout=300))}
+        held = board.tagsheets()
+        board.shell.run("systemctl restart kestrel", check=False)
+        seen["note"] = machine.wait_until(lambda: logger_lines(board, FULL_CARD_NOTE), 120,
+                                          "the note of the full card", interval=2)[0]
+        state = board.service()
+        board.send_frames([150] * 5, rate=5)  # inside the window
+        time.sleep(SETTLE)
+        later = board.service()
+        kept = board.tagsheets()
+        line = status(board)
+        seen["buzzer"] = board.buzzer_level()
+        board.qemu.plug_stick(stick, "cardfull")
+        after_restart(board, "cardfull")
+        notes = board.run_notes()
         found(figures)["full_card"] = seen
         assert seen["free_bytes_left"] == 0
         assert seen["note"] == note
@@ -350,5 +349,43 @@ class TestTechnician:
         # Neither the header cut short nor the radar's frames left a byte.
         assert kept == held
         assert seen["buzzer"] == 0
+        assert tagsheets_on_stick(stick) == {path[len(TAGSHEETS):]: content
+                                             for path, content in held.items()}
+        assert note in "\n".join(notes), notes[-1:]
+
+    @pytest.mark.xfail(strict=True, reason=(
+        "kestrel-usb-mount makes the mount point /media/pi/NAME on the card, which a card full "
+        "to its last block refuses (mkdir: No space left on device): the stick is unmounted "
+        "again, its note cannot be written to mounts.log either, and the logger waits for a "
+        "stick for ever"))
+    def test_card_full_to_the_last_block_still_takes_a_stick(self, technician, settings,
+                                                              figures):
+        """a card full to the last block, root's reserve too: a stick is mounted and exported"""
+        board = technician
+        plugged = False
+        try:
+            # The card is still full since the test before: the run waits for a stick.
+            machine.wait_until(lambda: logger_lines(board, FULL_CARD_NOTE), 120,
+                               "the note of the full card", interval=2)
+            free_blocks = int(board.sh(FILL_RESERVE, timeout=600))
+            held = board.tagsheets()
+            stick = settings.path("technician-last-block-stick.img")
+            sticks.make(stick, "LASTBLOCK")
+            board.qemu.plug_stick(stick, "lastblock")
+            plugged = True
+            try:
+                wait_mounted(board, "/media/pi/LASTBLOCK")
+            except machine.BoardError:
+                said = board.shell.run("journalctl -b -q --no-pager -o cat "
+                                       "-t kestrel-usb-mount | tail -n 3", check=False)[1]
+                found(figures)["card_full_to_the_last_block"] = {
+                    "free_blocks": free_blocks, "mount_helper": said.splitlines()}
+                pytest.fail("the stick was not mounted: " + said)
+            after_restart(board, "lastblock")
+            plugged = False
+        finally:
+            if plugged:
+                board.qemu.pull_stick("lastblock")
+            board.sh("rm -f %s %s-reserve && sync" % (CARD_FILLER, CARD_FILLER))
         assert tagsheets_on_stick(stick) == {path[len(TAGSHEETS):]: content
                                              for path, content in held.items()}
