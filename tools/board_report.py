@@ -210,8 +210,9 @@ def report(results, manifest, started, command):
         "after radar frames; a stick inserted while the radar sends nothing; a 4 MiB stick for "
         "4 MB of tagsheets; a stick whose disk QEMU throttles to a byte and a request a second "
         "once it is mounted (the kernel's command timeout raised, so that it waits on it); the "
-        "card filled by root, the logger restarted, then a stick. Guest seconds: the module's "
-        "whole time, boot and install included."))
+        "card filled by root as far as df shows space, the logger restarted, radar frames, "
+        "then a stick; then the card filled to its last block, root's reserve too, and a "
+        "stick. Guest seconds: the module's whole time, boot and install included."))
     lines += clock_lines(figures.get("clock"))
     lines += diagnostics_lines(figures)
     writes = figures.get("disk_writes", {})
