@@ -39,21 +39,28 @@ bool BlockLink::byte_waiting() {
   check_signals_();
   if (::ioctl(fd_, TIOCINQ, &waiting_) != 0) return fallback_.byte_waiting();
   const int due_in_ms = idle_.run_due();
-  if (waiting_ > 0) return true;
-  if (sleep_until_input(due_in_ms)) return fallback_.byte_waiting();
+  if (waiting_ > 0) {
+    watch_.heard();
+    return true;
+  }
+  if (sleep_until_input(earliest(due_in_ms, watch_.due_in_ms()))) {
+    return fallback_.byte_waiting();
+  }
   return false;
 }
 
 bool BlockLink::sleep_until_input(int timeout_ms) {
   SignalsHeld held;
   check_signals_();  // one that came since the check above; a later one ends the sleep
-  pollfd link{fd_, POLLIN, 0};
+  pollfd wakers[] = {{fd_, POLLIN, 0}, {watch_.descriptor(), POLLIN, 0}};
   const timespec timeout{timeout_ms / 1000, timeout_ms % 1000 * 1000000L};
-  if (::ppoll(&link, 1, timeout_ms < 0 ? nullptr : &timeout, held.mask_while_asleep()) < 0) {
+  const nfds_t count = wakers[1].fd < 0 ? 1 : 2;
+  if (::ppoll(wakers, count, timeout_ms < 0 ? nullptr : &timeout, held.mask_while_asleep()) < 0) {
     if (errno == EINTR) return false;
     throw OsError(errno, "ppoll");
   }
-  return (link.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+  if (wakers[1].revents != 0) watch_.take_changes();
+  return (wakers[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
 }
 
 std::uint8_t BlockLink::read_byte() {

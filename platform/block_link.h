@@ -6,6 +6,7 @@
 
 #include "platform/idle_work.h"
 #include "platform/ports.h"
+#include "platform/stick_watch.h"
 
 namespace kestrel {
 
@@ -21,6 +22,10 @@ namespace kestrel {
 // radar costs no processor time. Every poll that asks the driver runs the idle
 // work that is due.
 //
+// The wait also wakes for `watch` (a stick under /media/pi) and sleeps no
+// longer than until its look falls due; a poll that finds bytes tells it the
+// radar spoke.
+//
 // Any failure of the descriptor (an ioctl or read error, end of file, a hang-up)
 // is left to `fallback`, the same link used through its own operations, so
 // errors are reported exactly as it reports them. `check_signals` runs at every
@@ -28,10 +33,12 @@ namespace kestrel {
 // comes while the poll sleeps ends the sleep, so the next poll throws.
 class BlockLink : public RadarLink {
  public:
-  BlockLink(int fd, RadarLink& fallback, void (*check_signals)(), IdleWork& idle = no_idle_work())
-      : fd_(fd), fallback_(fallback), check_signals_(check_signals), idle_(idle) {}
+  BlockLink(int fd, RadarLink& fallback, void (*check_signals)(), IdleWork& idle = no_idle_work(),
+            StickWatch& watch = no_stick_watch())
+      : fd_(fd), fallback_(fallback), check_signals_(check_signals), idle_(idle), watch_(watch) {}
   bool byte_waiting() override;
   std::uint8_t read_byte() override;
+  bool quiet_stick() override { return watch_.look_now(); }
 
  private:
   // Sleeps until the line has a byte, hangs up or fails, a signal comes or
@@ -42,6 +49,7 @@ class BlockLink : public RadarLink {
   RadarLink& fallback_;
   void (*check_signals_)();
   IdleWork& idle_;
+  StickWatch& watch_;
   int waiting_ = 0;  // the driver's count at the last poll
   std::array<std::uint8_t, 4096> block_{};
   std::size_t next_ = 0;

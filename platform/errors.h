@@ -53,4 +53,14 @@ struct CalledProcessError : std::runtime_error {
   std::string output;
 };
 
+// A command whose end the program waits for did not end within its time
+// limit, and was ended.
+struct TimeoutExpired : std::runtime_error {
+  TimeoutExpired(std::string cmd, double timeout, std::string output)
+      : std::runtime_error(cmd), cmd(std::move(cmd)), timeout(timeout), output(std::move(output)) {}
+  std::string cmd;
+  double timeout;  // seconds
+  std::string output;
+};
+
 }  // namespace kestrel

@@ -3,6 +3,7 @@
 // tests wire them to fakes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -29,6 +30,11 @@ class RadarLink {
   virtual bool byte_waiting() = 0;
   // read(): exactly one byte.
   virtual std::uint8_t read_byte() = 0;
+  // Asked after a poll that found no byte: true, once, when the radar has
+  // been silent for a few seconds since something appeared under /media/pi
+  // or since the run began (platform/stick_watch.h): time to look for a stick
+  // without waiting for a byte.
+  virtual bool quiet_stick() = 0;
 };
 
 class SerialPorts {
@@ -49,16 +55,27 @@ class Console {
   virtual ~Console() = default;
   // Writes the text and a line end, and flushes.
   virtual void print_line(const std::string& text) = 0;
+  // A line for whoever looks after the board, on standard error: the service
+  // sends it to the journal, and the note of the run's end keeps it in
+  // /var/log/kestrel.
+  virtual void note(const std::string& text) = 0;
 };
 
+// Every command is waited for at most its limit; one still running then is
+// ended, with what it started, as far as it will end.
 class Shell {
  public:
+  // What run() returns for a command that did not end within its limit (no
+  // exit status is this).
+  static constexpr int hung = 256;
+
   virtual ~Shell() = default;
-  // Runs the command through sh -c and waits for it; returns its exit status.
-  virtual int run(const std::string& command) = 0;
+  // Runs the command through sh -c and waits for it; returns its exit status
+  // (the negative signal number when a signal ended it), or `hung`.
+  virtual int run(const std::string& command, std::chrono::milliseconds limit) = 0;
   // Runs it with its standard output captured; a non-zero status throws
-  // CalledProcessError.
-  virtual std::string capture(const std::string& command) = 0;
+  // CalledProcessError, a command that outlives its limit TimeoutExpired.
+  virtual std::string capture(const std::string& command, std::chrono::milliseconds limit) = 0;
 };
 
 class Clock {
@@ -105,12 +122,64 @@ class FileEnds {
   virtual void cut(const std::string& path, std::uint64_t length) = 0;
 };
 
+// How the copies of the tagsheets on a stick compare with the tagsheets.
+struct CopyCheck {
+  enum class Finding {
+    all_same,             // every tagsheet there is has its copy, byte for byte
+    unfinished,           // the check did not end within its limit, or failed
+    original_unreadable,  // a tagsheet on the board could not be read
+    copy_missing,
+    copy_failed,  // a copy could not be read back or brought to the stick
+    copy_different,
+  };
+  // The first tagsheet whose copy is not the same: what was found, its name,
+  // errno for a read or flush that failed.
+  Finding finding = Finding::all_same;
+  std::string name;
+  int error = 0;
+  std::size_t compared = 0;      // tagsheets whose copies were found the same
+  std::size_t not_same = 0;      // the others
+  std::uint64_t not_copied = 0;  // the others' size on the board, in bytes
+  // The stick, as its file system tells: there at all, mounted where the
+  // copy went, its mount read-only, its free space.
+  bool present = false;
+  bool mounted = false;
+  bool read_only = false;
+  std::uint64_t free_bytes = 0;
+};
+
+// The stick's side of an export, beyond what the commands report.
+class Sticks {
+ public:
+  virtual ~Sticks() = default;
+  // The total size of the regular files among `paths`.
+  virtual std::uint64_t total_size(const std::vector<std::string>& paths) = 0;
+  // Brings the copy of each file of `names` (relative to `from`, skipping
+  // those that are no regular file there) under `to` to the stick and reads it
+  // back, comparing it with the file; at most for `limit`.
+  virtual CopyCheck check(const std::string& from, const std::string& to,
+                          const std::vector<std::string>& names,
+                          std::chrono::milliseconds limit) = 0;
+};
+
 // The running interpreter's float() of a text.
 class Floats {
  public:
   virtual ~Floats() = default;
   // The value, or nothing when float() refuses the text.
   virtual std::optional<double> parse(const std::string& text) = 0;
+};
+
+// A run's figures, kept by the logic as it goes, for the status line that
+// `systemctl status kestrel` shows (platform/run_status.h). Sent to systemd,
+// never written to the card.
+struct RunStatus {
+  std::optional<LocalTime> started;
+  long frames = 0;  // accepted, each with its distance
+  long detections = 0;
+  std::optional<LocalTime> last_detection;
+  std::string export_state;  // what the export is doing or did; empty before one
+  std::string card_failure;  // why the card takes no more records; empty while it does
 };
 
 struct Platform {
@@ -121,6 +190,8 @@ struct Platform {
   Clock& clock;
   Files& files;
   FileEnds& file_ends;
+  Sticks& sticks;
+  RunStatus& status;
 };
 
 }  // namespace kestrel

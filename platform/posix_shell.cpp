@@ -3,11 +3,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "platform/child_process.h"
 #include "platform/errors.h"
 #include "platform/fd.h"
 
@@ -37,7 +37,8 @@ struct SpawnSetup {
 }  // namespace
 
 // The command starts with the default dispositions of SIGPIPE and SIGXFSZ
-// (the interpreter ignores them) and with no descriptor but 0, 1 and 2.
+// (the interpreter ignores them), with no descriptor but 0, 1 and 2, and as
+// the leader of a new process group.
 int PosixShell::spawn(const std::string& command, int stdout_fd) {
   before_command_();
   SpawnSetup setup;
@@ -46,7 +47,8 @@ int PosixShell::spawn(const std::string& command, int stdout_fd) {
   sigaddset(&defaults, SIGPIPE);
   sigaddset(&defaults, SIGXFSZ);
   posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setpgroup(&setup.attributes, 0);
+  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
   if (stdout_fd >= 0) posix_spawn_file_actions_adddup2(&setup.actions, stdout_fd, STDOUT_FILENO);
   posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
 
@@ -59,28 +61,28 @@ int PosixShell::spawn(const std::string& command, int stdout_fd) {
   return pid;
 }
 
-int PosixShell::wait_for(int pid) {
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) throw OsError(errno, shell_path);
-    check_interrupts_();
-  }
-  return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
+int PosixShell::run(const std::string& command, std::chrono::milliseconds limit) {
+  ChildProcess child(spawn(command, -1), check_interrupts_, grace_);
+  return child.wait_at_most(limit).value_or(hung);
 }
 
-int PosixShell::run(const std::string& command) { return wait_for(spawn(command, -1)); }
-
-std::string PosixShell::capture(const std::string& command) {
+std::string PosixShell::capture(const std::string& command, std::chrono::milliseconds limit) {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) throw OsError(errno, "pipe");
   Fd reader(ends[0]);
   Fd writer(ends[1]);
-  const int pid = spawn(command, writer.get());
+  ChildProcess child(spawn(command, writer.get()), check_interrupts_, grace_);
   writer.close();
+  const auto deadline = ChildProcess::Clock::now() + limit;
+  const double seconds = std::chrono::duration<double>(limit).count();
 
   std::string output;
   char buffer[4096];
   for (;;) {
+    if (!wait_readable(reader.get(), deadline, check_interrupts_)) {
+      child.end_group();
+      throw TimeoutExpired(command, seconds, output);
+    }
     ssize_t n = ::read(reader.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) {
       check_interrupts_();
@@ -89,8 +91,12 @@ std::string PosixShell::capture(const std::string& command) {
     if (n <= 0) break;
     output.append(buffer, static_cast<std::size_t>(n));
   }
-  const int status = wait_for(pid);
-  if (status != 0) throw CalledProcessError(status, command, output);
+  const std::optional<int> status = child.wait_until(deadline);
+  if (!status) {
+    child.end_group();
+    throw TimeoutExpired(command, seconds, output);
+  }
+  if (*status != 0) throw CalledProcessError(*status, command, output);
   return output;
 }
 

@@ -4,12 +4,20 @@
 
 namespace kestrel {
 
-void PythonConsole::print_line(const std::string& text) {
-  PyRef out = PyRef::borrow(PySys_GetObject("stdout"));
+namespace {
+
+void write_line(const char* stream, const std::string& line) {
+  PyRef out = PyRef::borrow(PySys_GetObject(stream));
   if (out.get() == nullptr || out.get() == Py_None) return;
-  PyRef line = to_str(text + "\n");
-  checked(PyObject_CallMethod(out.get(), "write", "O", line.get()));
+  PyRef text = to_str(line + "\n");
+  checked(PyObject_CallMethod(out.get(), "write", "O", text.get()));
   checked(PyObject_CallMethod(out.get(), "flush", nullptr));
 }
+
+}  // namespace
+
+void PythonConsole::print_line(const std::string& text) { write_line("stdout", text); }
+
+void PythonConsole::note(const std::string& text) { write_line("stderr", "kestrel: " + text); }
 
 }  // namespace kestrel

@@ -41,6 +41,17 @@ void raise_called_process_error(const CalledProcessError& error) {
   PyErr_SetObject(type.get(), exception.get());
 }
 
+void raise_timeout_expired(const TimeoutExpired& error) {
+  PyRef subprocess = checked(PyImport_ImportModule("subprocess"));
+  PyRef type = checked(PyObject_GetAttrString(subprocess.get(), "TimeoutExpired"));
+  PyRef cmd = to_str(error.cmd);
+  PyRef output = checked(
+      PyBytes_FromStringAndSize(error.output.data(), static_cast<Py_ssize_t>(error.output.size())));
+  PyRef exception =
+      checked(PyObject_CallFunction(type.get(), "OdO", cmd.get(), error.timeout, output.get()));
+  PyErr_SetObject(type.get(), exception.get());
+}
+
 void translate() {
   try {
     throw;
@@ -51,6 +62,8 @@ void translate() {
     raise_conversion_error(error);
   } catch (const CalledProcessError& error) {
     raise_called_process_error(error);
+  } catch (const TimeoutExpired& error) {
+    raise_timeout_expired(error);
   } catch (const DeviceError& error) {
     raise_device_error(error);
   } catch (const SettingError& error) {

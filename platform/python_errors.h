@@ -6,6 +6,7 @@ namespace kestrel {
 // OsError as OSError (its errno subclass, with the file name and the
 // OsError's message, if it has one, for errno's text), ConversionError
 // as ValueError, CalledProcessError as subprocess.CalledProcessError,
+// TimeoutExpired as subprocess.TimeoutExpired,
 // DeviceError as OSError (its errno subclass, with the message), SettingError
 // as ValueError, std::bad_alloc as MemoryError. A PythonError leaves the
 // exception already set as it is. Call only from a catch block.

@@ -14,10 +14,11 @@ namespace {
 // methods left for failures.
 class PyserialLink : public RadarLink {
  public:
-  PyserialLink(PyRef serial, int fd, IdleWork& idle)
-      : methods_(std::move(serial)), block_(fd, methods_, check_signals, idle) {}
+  PyserialLink(PyRef serial, int fd, IdleWork& idle, StickWatch& watch)
+      : methods_(std::move(serial)), block_(fd, methods_, check_signals, idle, watch) {}
   bool byte_waiting() override { return block_.byte_waiting(); }
   std::uint8_t read_byte() override { return block_.read_byte(); }
+  bool quiet_stick() override { return block_.quiet_stick(); }
 
  private:
   PythonLink methods_;
@@ -60,14 +61,15 @@ std::unique_ptr<RadarLink> PythonSerialPorts::open(const std::string& device, lo
   PyRef link = checked(PyObject_CallFunction(serial_class.get(), "Ol", path.get(), baud));
   if (is_pyserial_posix(serial.get(), link.get())) {
     const int fd = descriptor_of(link.get());
-    return std::make_unique<PyserialLink>(std::move(link), fd, idle_);
+    return std::make_unique<PyserialLink>(std::move(link), fd, idle_, watch_);
   }
-  return std::make_unique<PythonLink>(std::move(link), idle_);
+  return std::make_unique<PythonLink>(std::move(link), idle_, watch_);
 }
 
-PythonLink::PythonLink(PyRef serial, IdleWork& idle)
+PythonLink::PythonLink(PyRef serial, IdleWork& idle, StickWatch& watch)
     : serial_(std::move(serial)),
       idle_(idle),
+      watch_(watch),
       in_waiting_name_(checked(PyUnicode_FromString("inWaiting"))),
       read_name_(checked(PyUnicode_FromString("read"))),
       zero_(checked(PyLong_FromLong(0))) {}
@@ -78,9 +80,17 @@ bool PythonLink::byte_waiting() {
   const int positive = PyObject_RichCompareBool(count.get(), zero_.get(), Py_GT);
   checked_status(positive);
   idle_.run_due();
-  if (positive == 1) return true;
+  if (positive == 1) {
+    watch_.heard();
+    return true;
+  }
   ::sched_yield();  // let the commands and the restart run; ask again at once
   return false;
+}
+
+bool PythonLink::quiet_stick() {
+  watch_.take_changes();
+  return watch_.look_now();
 }
 
 std::uint8_t PythonLink::read_byte() {

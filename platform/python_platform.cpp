@@ -1,5 +1,9 @@
 #include "platform/python_platform.h"
 
+#include <cstdlib>
+
+#include "platform/board.h"
+
 namespace kestrel {
 
 PyRef global(PyObject* globals, const char* name) {
@@ -55,10 +59,20 @@ void check_signals() { checked_status(PyErr_CheckSignals()); }
 
 PythonPlatform::PythonPlatform(PyObject* module)
     : files_(posix_files_, flush_to_storage),
-      serial_(PyModule_GetDict(module), files_),
+      sticks_watch_(board::media_directory),
+      systemd_(std::getenv("NOTIFY_SOCKET")),
+      status_report_(run_status_, sticks_watch_, systemd_),
+      idle_(files_, status_report_),
+      serial_(PyModule_GetDict(module), idle_, sticks_watch_),
       buzzer_(PyModule_GetDict(module)),
-      shell_(check_signals, [this] { files_.flush_waiting(); }),
+      shell_(check_signals,
+             [this] {
+               files_.flush_waiting();
+               status_report_.send_now();
+             }),
       clock_(check_signals),
-      platform_{serial_, buzzer_, console_, shell_, clock_, files_, posix_files_} {}
+      sticks_(check_signals),
+      platform_{serial_, buzzer_,      console_, shell_,     clock_,
+                files_,  posix_files_, sticks_,  run_status_} {}
 
 }  // namespace kestrel

@@ -8,10 +8,14 @@
 #include "platform/posix_clock.h"
 #include "platform/posix_files.h"
 #include "platform/posix_shell.h"
+#include "platform/posix_sticks.h"
 #include "platform/python_buzzer.h"
 #include "platform/python_console.h"
 #include "platform/python_link.h"
 #include "platform/python_ref.h"
+#include "platform/status_report.h"
+#include "platform/stick_watch.h"
+#include "platform/systemd_notify.h"
 
 namespace kestrel {
 
@@ -34,11 +38,17 @@ class PythonPlatform {
  private:
   PosixFiles posix_files_;
   DurableFiles files_;
+  StickWatch sticks_watch_;
+  RunStatus run_status_;
+  SystemdNotify systemd_;
+  StatusReport status_report_;
+  BothIdleWork idle_;
   PythonSerialPorts serial_;
   PythonBuzzer buzzer_;
   PythonConsole console_;
   PosixShell shell_;
   PosixClock clock_;
+  PosixSticks sticks_;
   Platform platform_;
 };
 

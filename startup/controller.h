@@ -10,7 +10,9 @@ namespace kestrel {
 
 // The whole run: start values, radar link, the repair of what a power cut
 // left in the tagsheets, housekeeping, the tagsheet header, then the receive
-// cycle for ever. Returns only by an exception.
+// cycle for ever. Returns only by an exception. When the card can take no
+// more records (full, read-only, failing), the run notes why and only waits
+// for a stick to export what the card holds.
 [[noreturn]] void controller(const Config& config, Platform& platform);
 
 // An accepted frame's distance dist (text: its distance text): inside the

@@ -17,10 +17,11 @@ std::string permissions_command(const std::string& d) {
 }
 
 void housekeeping(const std::string& d, Shell& shell, Console& console) {
-  const std::string path_exist = bytes_literal(shell.capture(search_command(d)));
+  const std::string path_exist =
+      bytes_literal(shell.capture(search_command(d), start_command_limit));
   console.print_line(path_exist);
-  shell.run(creation_command(d));
-  shell.run(permissions_command(d));
+  shell.run(creation_command(d), start_command_limit);
+  shell.run(permissions_command(d), start_command_limit);
 }
 
 }  // namespace kestrel

@@ -23,6 +23,7 @@ SCENARIOS = {
     12: "Diagnostics across a restart",
     13: "Links planted by pi where the logger's sudo lines reach",
     14: "Desktop board: udisks2 runs, the desktop's user is not pi",
+    15: "For the technician: the status line, a silent radar, failed exports, a full card",
 }
 EXFAT_NOTE = ("exFAT stores no mode bits and, unlike FAT, has no option to ignore a change of "
               "them: rsync, run as pi, cannot give the day folders their mode (writable by all, "
@@ -205,6 +206,14 @@ def report(results, manifest, started, command):
         "armhf on the host) and running; its first user is not pi and nobody is logged in. A "
         "FAT stick inserted with the logger stopped, an NTFS stick that cannot be mounted, "
         "then an export."))
+    lines += facts("For the technician", figures.get("technician"), (
+        "A board of its own, installed fresh: `systemctl status kestrel` read by the first user "
+        "after radar frames; a stick inserted while the radar sends nothing; a 4 MiB stick for "
+        "4 MB of tagsheets; a stick whose disk QEMU throttles to a byte and a request a second "
+        "once it is mounted (the kernel's command timeout raised, so that it waits on it); the "
+        "card filled by root as far as df shows space, the logger restarted, radar frames, "
+        "then a stick; then the card filled to its last block, root's reserve too, and a "
+        "stick. Guest seconds: the module's whole time, boot and install included."))
     lines += clock_lines(figures.get("clock"))
     lines += diagnostics_lines(figures)
     writes = figures.get("disk_writes", {})

@@ -318,6 +318,18 @@ class Machine:
         self.qmp.wait_event("DEVICE_DELETED", 30, device=name)
         self.qmp.command("blockdev-del", **{"node-name": name})
 
+    def throttle_stick(self, name="stick", rate=1):
+        """Limits the stick's disk to rate bytes and rate requests a second
+        (QEMU's I/O throttling); rate 0 lifts the limits, and what they held
+        back goes on at once. At 1 the stick answers one more request, then
+        none for an hour: a stick that stopped answering."""
+        devices = [block["qdev"] for block in self.qmp.command("query-block")
+                   if block.get("inserted", {}).get("node-name") == name]
+        if not devices:
+            raise BoardError("no stick %s is plugged in" % name)
+        self.qmp.command("block_set_io_throttle", id=devices[0], bps=rate, bps_rd=0, bps_wr=0,
+                         iops=rate, iops_rd=0, iops_wr=0)
+
     def _close_links(self):
         for link in (self.qmp, self.shell, self.radar):
             if link:

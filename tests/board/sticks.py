@@ -6,6 +6,9 @@ import shutil
 import subprocess
 
 SIZE_MB = 64
+# A partition of a few MiB has too few clusters for FAT32 (mtools refuses to
+# read it): below this mkfs.vfat picks FAT12 or FAT16, as on a small stick.
+FAT32_FROM_MB = 16
 START_SECTOR = 2048  # where the first partition starts, as on a stick from a shop
 SECTOR = 512
 # Partition type in the MBR and the host's checker of each file system.
@@ -20,7 +23,8 @@ def _mtools_image(path):
 def _format(path, fstype, label, start, sectors):
     """A file system of sectors 512-byte sectors at sector start of the image."""
     if fstype == "vfat":
-        subprocess.run(["mkfs.vfat", "-F", "32", "-n", label, "--offset", str(start), path,
+        bits = ["-F", "32"] if sectors * SECTOR >= FAT32_FROM_MB * 1024 * 1024 else []
+        subprocess.run(["mkfs.vfat"] + bits + ["-n", label, "--offset", str(start), path,
                         str(sectors // 2)], check=True, capture_output=True)
         return
     # exFAT's and NTFS's tools write from the start of what they are given: the
@@ -38,12 +42,12 @@ def _format(path, fstype, label, start, sectors):
     os.remove(partition)
 
 
-def make_partitions(path, partitions):
-    """A stick whose space is shared evenly by partitions, each a (label,
-    file system type) pair; returns the start sector of each."""
+def make_partitions(path, partitions, size_mb=SIZE_MB):
+    """A stick of size_mb MiB whose space is shared evenly by partitions, each
+    a (label, file system type) pair; returns the start sector of each."""
     with open(path, "wb") as image:
-        image.truncate(SIZE_MB * 1024 * 1024)
-    sectors = (SIZE_MB * 1024 * 1024 // SECTOR - START_SECTOR) // len(partitions)
+        image.truncate(size_mb * 1024 * 1024)
+    sectors = (size_mb * 1024 * 1024 // SECTOR - START_SECTOR) // len(partitions)
     sectors -= sectors % START_SECTOR
     starts = [START_SECTOR + number * sectors for number in range(len(partitions))]
     table = "label: dos\n" + "".join("start=%d, size=%d, type=%s\n" % (start, sectors, TYPES[fstype])
@@ -54,10 +58,10 @@ def make_partitions(path, partitions):
     return starts
 
 
-def make(path, label, files=(), fstype="vfat"):
-    """A stick with one partition labelled label; a FAT one holds files (host
-    paths, copied to its top level)."""
-    make_partitions(path, [(label, fstype)])
+def make(path, label, files=(), fstype="vfat", size_mb=SIZE_MB):
+    """A stick of size_mb MiB with one partition labelled label; a FAT one
+    holds files (host paths, copied to its top level)."""
+    make_partitions(path, [(label, fstype)], size_mb)
     for source in files:
         subprocess.run(["mcopy", "-i", _mtools_image(path), source, "::" + os.path.basename(source)],
                        check=True)
@@ -66,9 +70,12 @@ def make(path, label, files=(), fstype="vfat"):
 def files(path):
     """{path on the stick: bytes} of every file on a FAT stick."""
     listing = subprocess.run(["mdir", "-i", _mtools_image(path), "-/", "-b", "::"],
-                             capture_output=True, text=True, check=True).stdout
+                             capture_output=True, text=True)
+    if listing.returncode != 0 and 'File "::" not found' in listing.stderr:
+        return {}  # mdir's word for a stick that holds nothing
+    listing.check_returncode()
     found = {}
-    for name in listing.split("\n"):
+    for name in listing.stdout.split("\n"):
         name = name.strip()
         if not name or name.endswith("/"):
             continue

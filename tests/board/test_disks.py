@@ -61,3 +61,13 @@ def test_the_usb_disk_holds_the_cards_root_and_an_fstab_by_partuuid(tmp_path):
     hostname = subprocess.run(["debugfs", "-R", "cat /etc/hostname", "%s?offset=%d" % (
         disk, usb_disk.ROOT_START * 512)], capture_output=True, text=True, check=True).stdout
     assert hostname == "raspberrypi\n"
+
+
+def test_a_small_stick_has_a_fat_it_can_hold_and_reads_empty(tmp_path):
+    image = str(tmp_path / "small.img")
+    sticks.make(image, "SMALL", size_mb=4)
+    found = probe(image, sticks.START_SECTOR)
+    assert (found["TYPE"], found["LABEL"]) == ("vfat", "SMALL")
+    assert found["VERSION"] in ("FAT12", "FAT16"), found
+    assert sticks.files(image) == {}
+    assert sticks.check(image, str(tmp_path / "part"))[0] == 0

@@ -40,6 +40,17 @@ def export_argv(mount_point):
             [b"reboot"]]
 
 
+# The buzzer at the end of a failed export: silence, then three groups of
+# three short beeps, then silence for the restart.
+FAILURE_BEEPS = ["off"] + ["blow", "off"] * 9 + ["off"]
+
+
+def notes(box):
+    """The program's notes on standard error, without their "kestrel: "."""
+    return [line[len(b"kestrel: "):].decode(errors="replace") for line in box.stderr()
+            if line.startswith(b"kestrel: ")]
+
+
 def header(stop_time, start_time, serial=b"SN-0042\n"):
     return (b"Equipment Stop Time:" + stop_time + b"\n\n\nEquipment Start Time:" + start_time
             + b"\nSerial No:" + serial + TITLE)

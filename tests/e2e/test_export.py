@@ -1,12 +1,13 @@
 """The end path: stop line, last-seen reset, export to the stick and restart."""
 import re
 import shutil
+import time
 
 import pytest
 
 import radar_sim
-from steps import (TITLE, end_run, export_argv, header, row, run_report, send_frames,
-                   tagsheet_path, today)
+from steps import (FAILURE_BEEPS, TITLE, end_run, export_argv, header, notes, row, run_report,
+                   send_frames, tagsheet_path, today)
 
 EXPORT_COMMANDS = [b"rsync", b"umount", b"rm", b"reboot"]
 
@@ -29,6 +30,7 @@ class TestEndPath:
         assert sandbox.media_listing() == []
         # The stick sounds the buzzer until the wait before the restart is over.
         assert sandbox.buzzer_log() == ["blow", "blow", "off"]
+        assert notes(sandbox) == []
         console = sandbox.console()
         assert console.index(b"Distance of object:2.00") < console.index(b"sending incremental file list")
 
@@ -84,6 +86,33 @@ class TestEndPath:
                     + b"\nEquipment Stop Time:" + detections[1]
                     + header(b" ", starts[1]))
         assert content == expected
+
+
+class TestSilentRadar:
+    def test_a_stick_is_served_a_few_seconds_after_it_appears(self, sandbox):
+        sandbox.start()
+        send_frames(sandbox, 200)
+        sandbox.insert_stick("STICK")
+        inserted = time.monotonic()
+        sandbox.wait_for_sudo(b"reboot", timeout=15)
+        assert 4.5 < time.monotonic() - inserted < 10
+        assert sandbox.sudo_log()[3:] == export_argv(b"/media/pi/STICK")
+        board = {str(p.relative_to(sandbox.tagsheets_dir)): p.read_bytes()
+                 for p in sandbox.tagsheets_dir.rglob("*") if p.is_file()}
+        assert sandbox.stick_files("STICK") == board
+        assert sandbox.buzzer_log() == ["blow", "blow", "off"]
+        assert notes(sandbox) == []
+        # No byte was taken for it: the next frame is read whole.
+        send_frames(sandbox, 150)
+        assert re.search(rb"\nEquipment Stop Time:\d\d-\d\d-\d\d\d\d-\d\d-\d{4}    \d\d-\d\d-\d\d"
+                         rb"        1\.50\n$", tagsheet_path(sandbox, today()).read_bytes())
+
+    def test_a_radar_that_never_sent_a_byte(self, sandbox):
+        sandbox.start()
+        sandbox.insert_stick("STICK")
+        sandbox.wait_for_sudo(b"reboot", timeout=15)
+        assert sandbox.console()[:2] == [b"b''", b"sending incremental file list"]
+        assert tagsheet_path(sandbox, today()).read_bytes().endswith(TITLE + b"\nEquipment Stop Time: ")
 
 
 class TestReportPage:
@@ -145,6 +174,7 @@ class TestMends:
         assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"reboot"]
         assert sandbox.stick_files("STICK")["holiday.jpg"] == b"JPEG"
         assert sandbox.is_mounted(mount_point)
+        assert notes(sandbox) == ["export to /media/pi/STICK failed: the stick stayed mounted"]
 
     def test_a_leftover_directory_is_removed_with_what_it_holds(self, sandbox):
         sandbox.start()
@@ -152,6 +182,9 @@ class TestMends:
         end_run(sandbox)
         assert [argv[0] for argv in sandbox.sudo_log()[3:]] == EXPORT_COMMANDS
         assert sandbox.media_listing() == []
+        # The copy went to the board's own card: no export.
+        assert notes(sandbox) == ["export to /media/pi/OLD failed: no stick is mounted there"]
+        assert sandbox.buzzer_log() == ["blow"] + FAILURE_BEEPS
 
     def test_the_removal_names_only_the_mount_point(self, sandbox):
         (sandbox.work / "theDir").mkdir()

@@ -9,14 +9,17 @@ import random
 import re
 import select
 import signal
+import subprocess
 import time
+from pathlib import Path
 
 import pytest
 
 import radar_sim
 from hostile_names import HOSTILE_NAMES
 from sandbox import TAGSHEETS_INSIDE, Sandbox
-from steps import TITLE, end_run, export_argv, header, row, send_frames, tagsheet_path, today
+from steps import (FAILURE_BEEPS, TITLE, end_run, export_argv, header, notes, row, send_frames,
+                   tagsheet_path, today)
 
 HEADER = (rb"Equipment Stop Time:(?: |\d\d-\d\d-\d\d)\n\n\nEquipment Start Time:\d\d-\d\d-\d\d"
           rb"\nSerial No:SN-0042\n" + re.escape(TITLE))
@@ -52,44 +55,54 @@ def last_seen(box):
     return (box.config_dir / "current_time.txt").read_bytes()
 
 
-def send_until_exit(box, frames, timeout=10):
-    """Send frames one by one until the program has ended; the count sent."""
-    deadline = time.monotonic() + timeout
-    for sent, frame in enumerate(frames):
-        while box.running() and not select.select([], [box.master], [], 0.01)[1]:
-            assert time.monotonic() < deadline, "program neither read nor ended"
-        if not box.running():
-            return sent
-        os.write(box.master, frame)
-    return len(frames)
+def card_note(path, error):
+    return "the card takes no more records: %s: %s; waiting for a stick to export to" % (path, error)
+
+
+def export_what_the_card_holds(box):
+    """A stick, after the card failed: it gets the tagsheets as they are, with the long tone."""
+    box.wait_until(lambda: box.buzzer_log()[-1:] == ["off"], what="the failure's silence")
+    buzzer_before = len(box.buzzer_log())
+    box.insert_stick("STICK")
+    box.wait_for_sudo(b"reboot", timeout=15)
+    assert [argv[0] for argv in box.sudo_log()[3:]] == [b"rsync", b"umount", b"rm", b"reboot"]
+    assert box.stick_files("STICK") == box.tagsheet_files()
+    assert box.buzzer_log()[buzzer_before:] == ["blow", "off"]
+    assert box.running()
 
 
 class TestTagsheetStorage:
-    def test_full_file_system_ends_the_run_with_whole_rows_only(self, kestrel_module, fault):
+    """A card that takes no more records: the run notes why and waits for a
+    stick, instead of ending in a restart loop that never exports."""
+
+    def test_full_file_system_keeps_whole_rows_and_waits_for_a_stick(self, kestrel_module, fault):
         # 16 KiB hold about 450 rows; a row of 35 bytes now and then straddles
         # a page, so the write that meets the limit is cut short.
         with Sandbox(module=kestrel_module, tagsheets_size=16384) as box:
             box.start()
-            frames = [radar_sim.encode_frame(count) for count in INSIDE * 4]
-            send_until_exit(box, frames)
-            assert box.wait_exit() == 1
+            box.send(b"".join(radar_sim.encode_frame(count) for count in INSIDE * 4))
             date = today()
-            assert error_line(box) == (
-                "OSError: [Errno 28] No space left on device: "
-                "'%s/%s/Non-Tag-%s.txt'" % (TAGSHEETS_INSIDE, date, date))
+            note = card_note("%s/%s/Non-Tag-%s.txt" % (TAGSHEETS_INSIDE, date, date),
+                             "No space left on device")
+            box.wait_for_stderr(re.escape(b"kestrel: " + note.encode()), timeout=15)
+            box.wait_consumed()
             content = box.tagsheet_files()["%s/Non-Tag-%s.txt" % (date, date)]
             rows = rows_of(content)
             assert 16384 - 35 < len(content) <= 16384
             # Every detection up to the failing one has its row, in order.
             assert [distance for _, _, distance in rows] == [
                 b"%.2f" % (count * 0.01) for count in (INSIDE * 4)[:len(rows)]]
+            # From the failing one on, bytes are dropped and the buzzer is silent.
             distances = [line for line in box.console() if line.startswith(b"Distance")]
             assert len(distances) == len(rows) + 1
+            assert box.buzzer_log()[-1] == "off"
             assert last_seen(box) == rows[-1][1]
+            export_what_the_card_holds(box)
+            assert notes(box) == [note]
             fault("tagsheet file system full during a burst of detections", len(rows) + 1,
-                  error_line(box))
+                  note + "; the next stick gets the tagsheets")
 
-    def test_read_only_card_ends_the_run_at_the_header(self, sandbox, fault):
+    def test_read_only_card_waits_for_a_stick_from_the_header(self, sandbox, fault):
         date = today()
         day = sandbox.tagsheets_dir / date
         day.mkdir()
@@ -97,30 +110,78 @@ class TestTagsheetStorage:
         (day / ("Non-Tag-%s.txt" % date)).write_bytes(earlier)
         config = {p.name: p.read_bytes() for p in sandbox.config_dir.iterdir() if p.is_file()}
         sandbox.read_only = ["/home/pi/Configuration"]
-        sandbox.start(wait=False)
-        assert sandbox.wait_exit() == 1
-        assert error_line(sandbox) == (
-            "OSError: [Errno 30] Read-only file system: '%s/%s/Non-Tag-%s.txt'"
-            % (TAGSHEETS_INSIDE, date, date))
+        sandbox.start()
+        note = card_note("%s/%s/Non-Tag-%s.txt" % (TAGSHEETS_INSIDE, date, date),
+                         "Read-only file system")
+        sandbox.wait_for_stderr(re.escape(b"kestrel: " + note.encode()))
+        sandbox.send(radar_sim.encode_frame(150))
+        sandbox.wait_consumed()
+        assert not any(line.startswith(b"Distance") for line in sandbox.console())
+        export_what_the_card_holds(sandbox)
         assert sandbox.tagsheet_files() == {"%s/Non-Tag-%s.txt" % (date, date): earlier}
         assert {p.name: p.read_bytes() for p in sandbox.config_dir.iterdir() if p.is_file()} == config
-        fault("read-only Configuration directory (tagsheets included)", 1, error_line(sandbox))
+        assert notes(sandbox) == [note]
+        fault("read-only Configuration directory (tagsheets included)", 1,
+              note + "; the next stick gets the tagsheets")
 
-    def test_read_only_configuration_ends_the_run_at_the_first_detection(self, sandbox, fault):
+    def test_read_only_configuration_waits_for_a_stick_from_the_first_detection(self, sandbox,
+                                                                                fault):
         sandbox.read_only = ["/home/pi/Configuration"]
         sandbox.writable = [TAGSHEETS_INSIDE]
         sandbox.start()
         sandbox.send(radar_sim.encode_frame(150))
-        assert sandbox.wait_exit() == 1
-        assert error_line(sandbox) == (
-            "OSError: [Errno 30] Read-only file system: '/home/pi/Configuration/current_time.txt'")
+        note = card_note("/home/pi/Configuration/current_time.txt", "Read-only file system")
+        sandbox.wait_for_stderr(re.escape(b"kestrel: " + note.encode()))
         # The row was written before the last-seen time, and stays whole.
         rows = rows_of(sandbox.tagsheet_files()["%s/Non-Tag-%s.txt" % (today(), today())])
         assert [distance for _, _, distance in rows] == [b"1.50"]
         assert last_seen(sandbox) == b" "
+        sandbox.wait_until(lambda: sandbox.buzzer_log() == ["blow", "off"], what="the buzzer off")
+        export_what_the_card_holds(sandbox)
         assert sorted(p.name for p in sandbox.config_dir.iterdir()) == [
             "Serial.txt", "Tagsheets", "current_time.txt", "range_high.txt", "range_low.txt"]
-        fault("read-only Configuration directory, writable tagsheets", 1, error_line(sandbox))
+        fault("read-only Configuration directory, writable tagsheets", 1,
+              note + "; the next stick gets the tagsheets")
+
+    def test_card_remounted_read_only_during_the_run(self, kestrel_module, fault):
+        with Sandbox(module=kestrel_module, tagsheets_size=65536) as box:
+            box.start()
+            send_frames(box, 150)
+            box.run_inside(["mount", "-o", "remount,ro", TAGSHEETS_INSIDE])
+            box.send(radar_sim.encode_frame(160))
+            date = today()
+            note = card_note("%s/%s/Non-Tag-%s.txt" % (TAGSHEETS_INSIDE, date, date),
+                             "Read-only file system")
+            box.wait_for_stderr(re.escape(b"kestrel: " + note.encode()))
+            export_what_the_card_holds(box)
+            rows = rows_of(box.tagsheet_files()["%s/Non-Tag-%s.txt" % (date, date)])
+            assert [distance for _, _, distance in rows] == [b"1.50"]
+            fault("tagsheet file system remounted read-only during the run", 1,
+                  note + "; the next stick gets the tagsheets")
+
+    def test_card_failing_with_io_errors(self, sandbox, fault):
+        if os.environ.get("KESTREL_PYTHON"):
+            pytest.skip("the preloaded fault is built for this machine's interpreter")
+        shim = sandbox.py / "eio_shim.so"
+        subprocess.run(["cc", "-shared", "-fPIC", "-o", str(shim),
+                        str(Path(__file__).with_name("eio_shim.c")), "-ldl"], check=True)
+        sandbox.env["LD_PRELOAD"] = "/run/kestrel/py/eio_shim.so"
+        sandbox.env["KESTREL_EIO_WHEN"] = "/run/kestrel/log/eio"
+        sandbox.start()
+        send_frames(sandbox, 150)
+        (sandbox.log / "eio").touch()
+        sandbox.send(radar_sim.encode_frame(160))
+        date = today()
+        note = card_note("%s/%s/Non-Tag-%s.txt" % (TAGSHEETS_INSIDE, date, date),
+                         "Input/output error")
+        sandbox.wait_for_stderr(re.escape(b"kestrel: " + note.encode()))
+        (sandbox.log / "eio").unlink()  # the stick's files can be read, as from a failing card
+        export_what_the_card_holds(sandbox)
+        rows = rows_of(sandbox.tagsheet_files()["%s/Non-Tag-%s.txt" % (date, date)])
+        assert [distance for _, _, distance in rows] == [b"1.50"]
+        assert notes(sandbox) == [note]
+        fault("tagsheet writes failing with EIO (a preloaded write())", 1,
+              note + "; the next stick gets the tagsheets")
 
 
 class TestLastSeenFileRemoved:
@@ -422,7 +483,42 @@ class TestExport:
             before[today_file])[-1][1]
         assert {k: v for k, v in after.items() if k != today_file} == {
             k: v for k, v in before.items() if k != today_file}
-        fault("export: stick full", 1, "; ".join(seen) + "; the restart still comes")
+        # The check of the copy finds both tagsheets missing on a full stick;
+        # it names the first it came to, in the folder's order.
+        [note] = notes(sandbox)
+        assert re.fullmatch(r"export to /media/pi/STICK failed: no space left on the stick "
+                            r"\((01-01-2020|%s)/Non-Tag-\1\.txt and 1 more not copied\)" % today(),
+                            note), note
+        assert sandbox.buzzer_log() == ["blow", "blow"] + FAILURE_BEEPS
+        fault("export: stick full", 1, "; ".join(seen) + "; " + note
+              + "; three groups of three beeps; the restart still comes")
+
+    def test_read_only_stick(self, sandbox, fault):
+        sandbox.start()
+        send_frames(sandbox, 150)
+        mount_point = sandbox.insert_stick("STICK")
+        sandbox.run_inside([b"mount", b"-o", b"remount,bind,ro", mount_point])
+        end_run(sandbox)
+        assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"rm", b"reboot"]
+        name = "%s/Non-Tag-%s.txt" % (today(), today())
+        note = "export to /media/pi/STICK failed: the stick is read-only (%s not copied)" % name
+        assert notes(sandbox) == [note]
+        assert sandbox.buzzer_log() == ["blow", "blow"] + FAILURE_BEEPS
+        assert sandbox.stick_files("STICK") == {}
+        fault("export: stick mounted read-only", 1, note + "; three groups of three beeps")
+
+    def test_a_copy_that_failed_leaves_a_stick_without_the_tagsheets(self, sandbox, fault):
+        sandbox.env["KESTREL_SUDO_FAIL"] = "rsync"
+        sandbox.start()
+        send_frames(sandbox, 150)
+        sandbox.insert_stick("STICK")
+        end_run(sandbox)
+        name = "%s/Non-Tag-%s.txt" % (today(), today())
+        note = "export to /media/pi/STICK failed: %s is missing on the stick" % name
+        assert notes(sandbox) == [note]
+        assert sandbox.buzzer_log() == ["blow", "blow"] + FAILURE_BEEPS
+        assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"rm", b"reboot"]
+        fault("export: the copy fails on a stick with room", 1, note + "; three groups of three beeps")
 
     def test_busy_stick_is_not_emptied(self, sandbox, fault):
         sandbox.start()
@@ -436,11 +532,14 @@ class TestExport:
             seen = [line.decode() for line in sandbox.stderr() if line.startswith(b"umount:")]
             assert seen == ["umount: /media/pi/STICK: target is busy."]
             assert sandbox.is_mounted(mount_point)
+            assert notes(sandbox) == ["export to /media/pi/STICK failed: the stick stayed mounted"]
+            assert sandbox.buzzer_log() == ["blow"] + FAILURE_BEEPS
         files = sandbox.stick_files("STICK")
         assert files["holiday.jpg"] == b"JPEG"
         assert files["%s/Non-Tag-%s.txt" % (today(), today())] == sandbox.tagsheet_files()[
             "%s/Non-Tag-%s.txt" % (today(), today())]
-        fault("export: stick busy, the unmount fails", 1, seen[0] + "; no removal, restart")
+        fault("export: stick busy, the unmount fails", 1,
+              seen[0] + "; no removal; the note and the beeps say it failed; restart")
 
     def test_stick_pulled_during_the_copy(self, sandbox, fault):
         # Five years of daily tagsheets make the copy long enough to catch.
@@ -472,6 +571,8 @@ class TestExport:
         assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"rm", b"reboot"]
         seen = [line.decode() for line in sandbox.stderr() if line.startswith((b"umount:", b"rm:"))]
         assert sandbox.media_listing() == []
+        assert notes(sandbox) == ["export to /media/pi/STICK failed: the stick went away"]
+        assert sandbox.buzzer_log() == ["blow"] + FAILURE_BEEPS
         after = sandbox.tagsheet_files()
         today_file = "%s/Non-Tag-%s.txt" % (today(), today())
         assert {k: v for k, v in after.items() if k != today_file} == before
@@ -492,6 +593,7 @@ class TestExport:
                         "umount: /media/pi/notes.txt: not mounted."]
         # The entry goes, so the next start logs again instead of restarting at once.
         assert sandbox.media_listing() == []
+        assert notes(sandbox) == ["export to /media/pi/notes.txt failed: no stick is mounted there"]
         today_file = "%s/Non-Tag-%s.txt" % (today(), today())
         assert sandbox.tagsheet_files()[today_file].startswith(before[today_file])
         send_frames(sandbox, 160)
@@ -511,6 +613,62 @@ class TestExport:
             assert os.listdir(sandbox.work) == [], name
         fault("export: hostile mount names", len(HOSTILE_NAMES),
               "each name reaches rsync, umount and rm as one path; no injected command ran")
+
+
+class TestHangs:
+    """A step of the export that never ends (a stick stuck in the kernel): the
+    fake sudo ignores SIGTERM, so only SIGKILL after the grace time ends it."""
+
+    def hang_in(self, box, command):
+        box.env["KESTREL_SUDO_HANG"] = command
+        box.start()
+        send_frames(box, 150)
+        box.insert_stick("STICK")
+        began = time.monotonic()
+        box.send(b"\x00")
+        box.wait_for_sudo(b"reboot", timeout=90)
+        return time.monotonic() - began
+
+    def test_a_copy_that_never_ends_is_ended_and_the_export_goes_on(self, sandbox, fault):
+        took = self.hang_in(sandbox, "rsync")
+        # Half a minute, a second for the one tagsheet, then SIGTERM, SIGKILL.
+        assert 31 < took < 45
+        assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"rm", b"reboot"]
+        [note] = notes(sandbox)
+        assert note == ("export to /media/pi/STICK failed: sudo rsync -avx "
+                        "/home/pi/Configuration/Tagsheets/ /media/pi/STICK did not end within 32 s")
+        assert sandbox.buzzer_log() == ["blow", "blow"] + FAILURE_BEEPS
+        assert not [pid for pid in sandbox.pids()
+                    if _comm(pid) == "sudo" and b"\0rsync\0" in _cmdline(pid)], "the copy still runs"
+        # The next start logs again.
+        sandbox.restart()
+        send_frames(sandbox, 160)
+        rows = rows_of(tagsheet_path(sandbox, today()).read_bytes())
+        assert [distance for _, _, distance in rows] == [b"1.50", b"1.60"]
+        fault("export: the copy never ends", 1,
+              "after %.0f s: %s; three groups of three beeps; unmount, removal and restart "
+              "follow" % (took, note))
+
+    def test_an_unmount_that_never_ends_leaves_the_stick_alone(self, sandbox, fault):
+        took = self.hang_in(sandbox, "umount")
+        assert 31 < took < 45
+        assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"reboot"]
+        [note] = notes(sandbox)
+        assert note == ("export to /media/pi/STICK failed: sudo umount /media/pi/STICK "
+                        "did not end within 32 s")
+        assert sandbox.buzzer_log() == ["blow", "blow"] + FAILURE_BEEPS
+        files = sandbox.stick_files("STICK")
+        assert files == {k: v for k, v in sandbox.tagsheet_files().items()}
+        fault("export: the unmount never ends", 1,
+              "after %.0f s: %s; three groups of three beeps; no removal; restart" % (took, note))
+
+
+def _cmdline(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+            return cmdline.read()
+    except OSError:
+        return b""
 
 
 def _comm(pid):

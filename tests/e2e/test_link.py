@@ -93,3 +93,10 @@ def test_a_silent_radar_leaves_the_program_asleep_until_a_byte_comes(sandbox):
     sandbox.send(radar_sim.encode_frame(150))
     sandbox.wait_for_console(rb"Distance of object:1\.50\n")
     sandbox.wait_until(lambda: sandbox.buzzer_log() == ["blow"], what="the buzzer's blow")
+
+
+def test_a_stand_in_link_serves_a_stick_while_the_radar_is_silent(sandbox):
+    sandbox.start(code=STAND_IN)
+    sandbox.insert_stick("STICK")
+    sandbox.wait_for_sudo(b"reboot", timeout=15)
+    assert [argv[0] for argv in sandbox.sudo_log()[3:]] == [b"rsync", b"umount", b"rm", b"reboot"]

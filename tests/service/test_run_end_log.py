@@ -6,12 +6,20 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 HOOK = REPO / "system" / "kestrel-ended"
+UNIT = REPO / "debian" / "kestrel.service"
 # The hook's place in the sandbox: the clone itself may lie below /tmp, which
 # the sandbox hides.
 HOOK_INSIDE = "/run/hook/kestrel-ended"
+# The run's journal is journal.txt when the test wrote one (the last --lines
+# of it), else two lines of a failed start.
 FAKE_JOURNALCTL = r"""#!/bin/sh
 printf '%s\n' "$*" >>/run/log/journalctl.calls
 case $1 in --sync) exit 0 ;; esac
+if [ -f /run/log/journal.txt ]; then
+  for argument; do
+    case $argument in --lines=*) exec tail -n "${argument#--lines=}" /run/log/journal.txt ;; esac
+  done
+fi
 printf '%s\n' '2026-06-01T08:00:01+0000 host kestrel[42]: Traceback (most recent call last):' \
   '2026-06-01T08:00:01+0000 host kestrel[42]: FileNotFoundError: /home/pi/Configuration/Serial.txt'
 """
@@ -85,3 +93,41 @@ def test_the_log_is_bounded_by_keeping_one_older_part(folder):
     assert log(folder, "runs.0.log") == full
     sizes = sum(path.stat().st_size for path in (folder / "kestrel").iterdir())
     assert sizes < 140_000
+
+
+def unit_settings():
+    settings = {}
+    for line in UNIT.read_text().splitlines():
+        if "=" in line and not line.startswith("#"):
+            key, value = line.split("=", 1)
+            settings.setdefault(key, []).append(value)
+    return settings
+
+
+def test_a_note_the_logger_writes_on_standard_error_is_kept_after_the_restart(folder):
+    """The logger runs as pi and cannot write /var/log/kestrel; its standard
+    error goes to the journal, and the hook, run as root at the end of every
+    run, copies the run's last lines from there."""
+    settings = unit_settings()
+    assert settings["User"] == ["pi"] and settings["StandardError"] == ["journal"]
+    assert "+/usr/libexec/kestrel/kestrel-ended" in settings["ExecStopPost"]
+    # A failed export: rsync's complaints, the note, then what systemd says
+    # as the restart stops the service and the buzzer's silencer runs.
+    stamp = "2026-06-01T08:00:01+0000 host "
+    note = "kestrel: export to /media/pi/STICK failed: no space left on the stick " \
+           "(01-01-2020/Non-Tag-01-01-2020.txt and 1 more not copied)"
+    journal = ([stamp + "kestrel[42]: rsync: [receiver] write failed on \"x%d\": "
+                "No space left on device (28)" % k for k in range(40)]
+               + [stamp + "kestrel[42]: umount: /media/pi/STICK: target is busy.",
+                  stamp + "kestrel[42]: " + note,
+                  stamp + "systemd[1]: Stopping kestrel.service - kestrel proximity logger...",
+                  stamp + "systemd[1]: kestrel.service: Deactivated successfully.",
+                  stamp + "systemd[1]: Stopped kestrel.service - kestrel proximity logger.",
+                  stamp + "systemd[1]: kestrel.service: Consumed 3.142s CPU time."])
+    (folder / "journal.txt").write_text("\n".join(journal) + "\n")
+    run_hook(folder, {**FAILED, "SERVICE_RESULT": "success", "EXIT_CODE": "killed",
+                      "EXIT_STATUS": "TERM"})
+    head, *lines = log(folder).splitlines()
+    assert head.endswith(" run ended: success (killed TERM)")
+    assert "    " + stamp + "kestrel[42]: " + note in lines
+    assert len(lines) == 30

@@ -146,3 +146,22 @@ class TestWhatPiCannotDo:
         result = world.as_pi("sudo rm -r /media/pi/STICK")
         assert result.returncode != 0 and b"still a mount point" in result.stderr
         assert world.files(stick) == {b"file": b"keep\n"}
+
+
+class TestTheReadmesWayToEditTheConfiguration:
+    """The README has the board's first user edit pi's files with sudoedit.
+    Raspberry Pi OS gives its first user every right (010_pi-nopasswd)."""
+
+    def test_sudoedit_works_for_another_first_user_but_not_for_pi_itself(self, world):
+        world.root("printf '%s\\n' 'pi ALL=(ALL) NOPASSWD: ALL' 'other ALL=(ALL) NOPASSWD: ALL' "
+                   ">/etc/sudoers.d/010_first-user && chmod 0440 /etc/sudoers.d/010_first-user")
+        config = "/home/pi/Configuration/range_low.txt"
+        world.as_pi("printf '0.5\\n' >" + config)
+        edit = "SUDO_EDITOR='sed -i s/0.5/0.7/' sudoedit " + config
+        refused = world.as_pi(edit)
+        assert refused.returncode == 1
+        assert refused.stderr.decode().strip() == (
+            "sudoedit: %s: editing files in a writable directory is not permitted" % config)
+        # pi owns the file: an editor of pi's own does it.
+        assert world.as_user(OTHER, edit).returncode == 0
+        assert world.files("/home/pi/Configuration")[b"range_low.txt"] == b"0.7\n"

@@ -91,6 +91,26 @@ class TestRecordingSudo:
             assert box.sudo_log() == [[command.encode(), b"now"], [b"true"]]
             assert not (box.log / "ran").exists()
 
+    def test_a_command_named_to_hang_is_recorded_and_ends_only_by_sigkill(self):
+        with Sandbox() as box:
+            box.env["KESTREL_SUDO_HANG"] = "sleep"
+            box.start(wait=False, code="import subprocess, sys\n"
+                      "sudo = subprocess.Popen(['sudo', 'sleep', '0'])\n"
+                      "try:\n"
+                      "    sudo.wait(1)\n"
+                      "except subprocess.TimeoutExpired:\n"
+                      "    print('still running')\n"
+                      "sudo.terminate()\n"
+                      "try:\n"
+                      "    sudo.wait(1)\n"
+                      "except subprocess.TimeoutExpired:\n"
+                      "    print('deaf to SIGTERM')\n"
+                      "sudo.kill()\n"
+                      "print(sudo.wait(1))\n")
+            assert box.wait_exit() == 0
+            assert box.console() == [b"still running", b"deaf to SIGTERM", b"-9"]
+            assert box.sudo_log() == [[b"sleep", b"0"]]
+
     def test_commands_in_the_sandbox_lack_the_reboot_capability(self):
         with Sandbox() as box:
             self.run_commands(box, [[b"sudo", b"grep", b"CapEff", b"/proc/self/status"]])

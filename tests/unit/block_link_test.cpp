@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include "fakes.h"
 #include "platform/fd.h"
 #include "startup/controller.h"
+#include "support.h"
 
 namespace kestrel {
 namespace {
@@ -34,6 +36,7 @@ struct MethodsLink : RadarLink {
     calls.push_back("read");
     return 'M';
   }
+  bool quiet_stick() override { return false; }
   std::vector<std::string> calls;
 };
 
@@ -284,6 +287,44 @@ struct PipePorts : SerialPorts {
   MethodsLink unused;
 };
 
+// The sleep also wakes for what appears under the watched folder, and lasts
+// no longer than until the watch's look falls due; bytes tell the watch the
+// radar spoke.
+TEST(BlockLink, TheSleepWakesForTheStickWatch) {
+  testing::TempDir media;
+  auto now = StickWatch::Clock::now();
+  StickWatch watch(media.path, [&] { return now; });
+  Pipe pipe;
+  MethodsLink methods;
+  BlockLink link(pipe.out.get(), methods, count_signal_check, no_idle_work(), watch);
+
+  // Not due for 5 s: a mount point made after 100 ms ends the sleep.
+  const auto began = std::chrono::steady_clock::now();
+  Later mount_point(std::chrono::milliseconds(100),
+                    [&] { ::mkdir((media / "STICK").c_str(), 0755); });
+  EXPECT_FALSE(link.byte_waiting());
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
+  EXPECT_FALSE(link.quiet_stick());
+
+  // Quiet for 5 s since the change: the poll does not sleep, and the look is due.
+  now += StickWatch::quiet_time;
+  EXPECT_FALSE(link.byte_waiting());
+  EXPECT_TRUE(link.quiet_stick());
+  EXPECT_FALSE(link.quiet_stick()) << "once";
+
+  // A byte: the radar's silence starts over.
+  ::mkdir((media / "OTHER").c_str(), 0755);
+  now += StickWatch::quiet_time;
+  pipe.send("x");
+  EXPECT_TRUE(link.byte_waiting());
+  EXPECT_EQ(link.read_byte(), 'x');
+  Later rescue(std::chrono::milliseconds(300), [&] { pipe.send("y"); });
+  // One wake for the change, one for the byte; the look is not due yet.
+  EXPECT_EQ(empty_polls_until_a_byte(link), 2);
+  EXPECT_FALSE(link.quiet_stick());
+  EXPECT_TRUE(rescue.done);
+}
+
 TEST(BlockLink, TheControllerListsOncePerByteAndRunsAsWithAByteByByteLink) {
   const std::vector<int> frame = {0xAA, 0xAA, 0x0C, 0x07, 0x00, 0x00, 0x01,
                                   0x2C, 0x00, 0x02, 0xBC, 0x00, 0x55};
@@ -313,7 +354,7 @@ TEST(BlockLink, TheControllerListsOncePerByteAndRunsAsWithAByteByByteLink) {
   PipePorts ports(pipe.out.get());
   testing::Fakes blocks;
   prepare(blocks);
-  Platform platform{ports, blocks, blocks, blocks, blocks, blocks, blocks};
+  Platform platform{ports, blocks, blocks, blocks, blocks, blocks, blocks, blocks, blocks.status};
   EXPECT_THROW(controller(config, platform), testing::StreamEnd);
   EXPECT_EQ(blocks.log, expected);
   EXPECT_EQ(std::count(blocks.log.begin(), blocks.log.end(), "list /media/pi"),

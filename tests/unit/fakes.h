@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <deque>
 #include <iterator>
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/board.h"
@@ -21,6 +23,11 @@ using Log = std::vector<std::string>;
 
 struct StreamEnd {};      // thrown by the radar when its script is used up
 constexpr int idle = -1;  // in a script: one poll that finds no byte waiting
+// In a script: one poll that finds no byte, after which the link reports the
+// radar silent with a stick that may wait (quiet_stick()). The link answers
+// that query from its script, so it has no event of its own: it shows as a
+// listing without a read.
+constexpr int silent_stick = -2;
 
 class FakeRadar : public RadarLink {
  public:
@@ -29,10 +36,12 @@ class FakeRadar : public RadarLink {
   bool byte_waiting() override {
     log_.push_back("poll");
     if (script_.empty()) throw StreamEnd{};
-    if (script_.front() != idle) return true;
+    if (script_.front() >= 0) return true;
+    quiet_ = script_.front() == silent_stick;
     script_.pop_front();
     return false;
   }
+  bool quiet_stick() override { return std::exchange(quiet_, false); }
   std::uint8_t read_byte() override {
     log_.push_back("read");
     const int byte = script_.front();
@@ -43,14 +52,17 @@ class FakeRadar : public RadarLink {
  private:
   Log& log_;
   std::deque<int> script_;
+  bool quiet_ = false;
 };
 
 // All the other ports in one object. Files live in `content`, and a folder
 // lists the folders below it that hold one; the listing of /media/pi taken
 // for received byte k (from 0) is media[j] for the greatest j <= k, empty
 // before the first; `mounts` answers is_mount_point; an operation named in
-// `failing` ("append PATH", ...) throws.
-struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
+// `failing` ("append PATH", ...) throws OsError(failing_errno); a command in `hanging` outlives its
+// limit, and every command's limit lands in `limits`; a check of the copy on
+// a stick answers `stick_check`.
+struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds, Sticks {
   std::unique_ptr<RadarLink> open(const std::string& device, long baud) override {
     touch("open " + device + " " + std::to_string(baud), "open " + device);
     return std::make_unique<FakeRadar>(log, script);
@@ -58,12 +70,16 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
   void blow() override { log.push_back("blow"); }
   void off() override { log.push_back("off"); }
   void print_line(const std::string& text) override { log.push_back("print " + text); }
-  int run(const std::string& command) override {
+  void note(const std::string& text) override { log.push_back("note " + text); }
+  int run(const std::string& command, std::chrono::milliseconds limit) override {
     log.push_back("run " + command);
-    return 1;  // statuses are ignored
+    limits[command] = limit;
+    return hanging.count(command) ? hung : 1;  // statuses are mostly ignored
   }
-  std::string capture(const std::string& command) override {
+  std::string capture(const std::string& command, std::chrono::milliseconds limit) override {
     log.push_back("capture " + command);
+    limits[command] = limit;
+    if (hanging.count(command)) throw TimeoutExpired(command, limit.count() / 1000.0, "");
     if (capture_status != 0) throw CalledProcessError(capture_status, command, captured);
     return captured;
   }
@@ -109,6 +125,21 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
     content[path].resize(length);
   }
 
+  std::uint64_t total_size(const std::vector<std::string>& paths) override {
+    std::uint64_t total = 0;
+    for (const std::string& path : paths) total += content.count(path) ? content[path].size() : 0;
+    log.push_back("total_size " + std::to_string(total));
+    return total;
+  }
+  CopyCheck check(const std::string& from, const std::string& to,
+                  const std::vector<std::string>& names, std::chrono::milliseconds limit) override {
+    log.push_back("check " + from + " " + to + " " + std::to_string(names.size()));
+    limits["check " + to] = limit;
+    CopyCheck answer = stick_check;
+    if (answer.finding == CopyCheck::Finding::all_same) answer.compared = names.size();
+    return answer;
+  }
+
   // The events from the first one equal to `from` on.
   Log since(const std::string& from) const {
     auto first = std::find(log.begin(), log.end(), from);
@@ -124,8 +155,18 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
   std::deque<LocalTime> readings = std::deque<LocalTime>(1, LocalTime{2026, 12, 7, 8, 0, 5});
   std::map<std::string, std::string> content;
   std::map<std::size_t, std::vector<std::string>> media;
-  std::set<std::string> mounts, failing;
-  Platform platform{*this, *this, *this, *this, *this, *this, *this};
+  std::set<std::string> mounts, failing, hanging;
+  int failing_errno = EIO;
+  std::map<std::string, std::chrono::milliseconds> limits;
+  // What a check of the copy on a stick finds: by default every tagsheet.
+  CopyCheck stick_check = [] {
+    CopyCheck good;
+    good.present = good.mounted = true;
+    good.free_bytes = 1 << 30;
+    return good;
+  }();
+  RunStatus status;
+  Platform platform{*this, *this, *this, *this, *this, *this, *this, *this, status};
 
  private:
   std::vector<std::string> folders_in(const std::string& directory) const {
@@ -140,11 +181,26 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds {
     }
     return names;
   }
+  static std::string path_of(const std::string& operation) {
+    return operation.substr(operation.find(' ') + 1);
+  }
   void touch(const std::string& event, const std::string& operation) {
     log.push_back(event);
-    if (failing.count(operation)) throw OsError(EIO, operation);
+    if (failing.count(operation)) throw OsError(failing_errno, path_of(operation));
   }
   std::size_t listings_ = 0;
 };
+
+// The buzzer and the waits of a failed export's ending, as the fakes log them.
+inline Log failure_beeps() {
+  Log beeps = {"off"};
+  for (int group = 0; group < 3; ++group) {
+    beeps.push_back("sleep 0.400000");
+    for (int k = 0; k < 3; ++k) {
+      beeps.insert(beeps.end(), {"blow", "sleep 0.100000", "off", "sleep 0.100000"});
+    }
+  }
+  return beeps;
+}
 
 }  // namespace kestrel::testing

@@ -306,11 +306,14 @@ TEST(PosixFiles, MountPoints) {
   EXPECT_TRUE(files.is_mount_point("/proc"));
 }
 
+constexpr std::chrono::seconds roomy{10};
+
 TEST(PosixShell, RunReturnsTheStatusAndCaptureTheExactOutput) {
   PosixShell shell;
-  EXPECT_EQ(shell.run("exit 3"), 3);
-  EXPECT_EQ(shell.run("kill -TERM $$"), -15);
-  EXPECT_EQ(shell.capture("printf 'a\\0b\\n\\r'; echo to-stderr >&2"), std::string("a\0b\n\r", 5));
+  EXPECT_EQ(shell.run("exit 3", roomy), 3);
+  EXPECT_EQ(shell.run("kill -TERM $$", roomy), -15);
+  EXPECT_EQ(shell.capture("printf 'a\\0b\\n\\r'; echo to-stderr >&2", roomy),
+            std::string("a\0b\n\r", 5));
 }
 
 TEST(PosixShell, WhatRunsBeforeEachCommandRunsFirst) {
@@ -322,15 +325,15 @@ TEST(PosixShell, WhatRunsBeforeEachCommandRunsFirst) {
                      ++before;
                      std::ofstream(marker) << before;
                    });
-  EXPECT_EQ(shell.run("test \"$(cat " + marker + ")\" = 1"), 0);
-  EXPECT_EQ(shell.capture("cat " + marker), "2");
+  EXPECT_EQ(shell.run("test \"$(cat " + marker + ")\" = 1", roomy), 0);
+  EXPECT_EQ(shell.capture("cat " + marker, roomy), "2");
 }
 
 TEST(PosixShell, NonZeroCaptureFailsWithStatusAndCommand) {
   for (const auto& [command, status] :
        {std::pair{std::string("echo partial; exit 2"), 2}, {"kill -KILL $$", -9}}) {
     try {
-      PosixShell().capture(command);
+      PosixShell().capture(command, roomy);
       ADD_FAILURE() << command;
     } catch (const CalledProcessError& error) {
       EXPECT_EQ(error.returncode, status);
