@@ -86,8 +86,9 @@ bool ChildProcess::group_gone_by(Clock::time_point deadline) {
         done_with_ || wait_until(std::min(deadline, Clock::now() + look_again));
     if (leader_ended && ::kill(-pid_, 0) != 0 && errno == ESRCH) return true;
     if (Clock::now() >= deadline) return false;
-    if (leader_ended)
+    if (leader_ended) {
       wait_readable(-1, std::min(deadline, Clock::now() + look_again), check_interrupts_);
+    }
   }
 }
 

@@ -77,8 +77,9 @@ std::string export_and_restart(const std::string& mount_name, Platform& platform
     copied = check.compared;
   }
   const std::string unmount = unmount_command(mount_point);
-  if (platform.shell.run(unmount, allowance) == Shell::hung)
+  if (platform.shell.run(unmount, allowance) == Shell::hung) {
     keep_first(failure, hung(unmount, allowance));
+  }
   if (platform.files.is_mount_point(mount_point)) {
     keep_first(failure, "the stick stayed mounted");
   } else {
