@@ -89,7 +89,7 @@ class World:
                       work=shlex.quote(str(work)), tagsheets=TAGSHEETS))
 
     def _enter(self, argv, **kwargs):
-        return subprocess.run(["nsenter", "-t", str(self.holder.pid), "-m", "--"] + argv,
+        return subprocess.run(["nsenter", "-t", str(self.holder.pid), "-m", "-r", "--"] + argv,
                               capture_output=True, timeout=TIMEOUT, **kwargs)
 
     def root(self, script, check=True):
