@@ -393,7 +393,7 @@ def exported(installed, settings):
     evidence["pi_uid"] = board.sh("id -u pi")
     # From here the shell prints what /media/pi holds until the board goes down.
     watch = ("while :; do printf '%s:%s|%s\\n' media \"$(ls -A /media/pi | tr '\\n' ' ')\" "
-             "\"$(findmnt -rn -o TARGET | grep ^/media/pi | tr '\\n' ' ')\"; sleep 0.2; done\n")
+             "\"$(findmnt -rn -o TARGET | grep ^/media/pi/ | tr '\\n' ' ')\"; sleep 0.2; done\n")
     offset = len(board.shell.reader.data)
     board.shell.reader.sock.sendall(watch.encode())
     time.sleep(1)

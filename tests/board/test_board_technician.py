@@ -282,10 +282,6 @@ class TestTechnician:
         assert noted_after >= int(match.group(2)), "noted %.0f s after the stick stopped" % (
             noted_after)
 
-    @pytest.mark.xfail(strict=True, reason=(
-        "the stuck stick's mount point stays in /media/pi (the unmount did not end, so it was "
-        "not removed); at the next boot the logger takes the empty folder for a stick, notes "
-        "'no stick is mounted there' and restarts the board a second time"))
     def test_no_second_restart_after_a_stick_that_stopped_answering(self, technician, figures):
         """after that restart the logger runs on: no mount point is left behind to export to"""
         board = technician
@@ -353,11 +349,6 @@ class TestTechnician:
                                              for path, content in held.items()}
         assert note in "\n".join(notes), notes[-1:]
 
-    @pytest.mark.xfail(strict=True, reason=(
-        "kestrel-usb-mount makes the mount point /media/pi/NAME on the card, which a card full "
-        "to its last block refuses (mkdir: No space left on device): the stick is unmounted "
-        "again, its note cannot be written to mounts.log either, and the logger waits for a "
-        "stick for ever"))
     def test_card_full_to_the_last_block_still_takes_a_stick(self, technician, settings,
                                                               figures):
         """a card full to the last block, root's reserve too: a stick is mounted and exported"""

@@ -157,7 +157,7 @@ def add_again(board, disk, number):
 
 
 def media_pi(board):
-    return board.sh("ls -A /media/pi; findmnt -rn -o TARGET | grep '^/media/pi' || true")
+    return board.sh("ls -A /media/pi; findmnt -rn -o TARGET | grep '^/media/pi/' || true")
 
 
 @pytest.mark.scenario(9)

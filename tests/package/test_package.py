@@ -28,6 +28,7 @@ PACKAGE_FILES = {
     "/usr/lib/python3/dist-packages/buzzer.abi3.so": 0o644,
     "/lib/systemd/system/kestrel.service": 0o644,
     "/lib/systemd/system/kestrel-usb-ready.service": 0o644,
+    "/lib/systemd/system/media-pi.mount": 0o644,
     "/lib/udev/rules.d/90-kestrel.rules": 0o644,
     "/etc/kestrel/buzzer.conf": 0o644,
     "/etc/sudoers.d/kestrel": 0o440,
@@ -45,7 +46,8 @@ DEFAULTS = {
 }
 WANTS = "/etc/systemd/system/multi-user.target.wants/"
 SERVICE_LINK = WANTS + "kestrel.service"
-UNITS = ["kestrel.service", "kestrel-usb-ready.service"]
+UNITS = {"kestrel.service": WANTS, "kestrel-usb-ready.service": WANTS,
+         "media-pi.mount": "/etc/systemd/system/local-fs.target.wants/"}
 
 
 def mode(root, inside):
@@ -82,8 +84,8 @@ class TestInstall:
         assert os.listdir(installed.path(TAGSHEETS)) == ["kestrel-report.html"]
 
     def test_the_units_are_enabled_for_boot_and_valid_with_the_services_user(self, installed):
-        for unit in UNITS:
-            assert os.readlink(installed.path(WANTS + unit)) == "/lib/systemd/system/" + unit
+        for unit, wants in UNITS.items():
+            assert os.readlink(installed.path(wants + unit)) == "/lib/systemd/system/" + unit
         assert installed.run(["getent", "passwd", "pi"]).stdout.split(":")[5] == "/home/pi"
         installed.run(["getent", "group", "gpio", "dialout"])
         verify = installed.run(["systemd-analyze", "verify"] +
