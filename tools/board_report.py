@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Writes the board tests' report (Markdown, on standard output) from the
-results of a run of scripts/board-test.
+results of a run of scripts/board-test: one results file for each guest the
+run used, side by side.
 
-    board_report.py RUN/results.json IMAGE/manifest.json STARTED_EPOCH COMMAND
+    board_report.py IMAGE/manifest.json STARTED_EPOCH COMMAND RUN/results.json...
 """
 import json
 import sys
@@ -143,6 +144,22 @@ def diagnostics_lines(figures):
     return lines
 
 
+def merged(runs):
+    """The results of guests that ran side by side, as one run."""
+    first = min(runs, key=lambda run: run["started"])
+    last = max(runs, key=lambda run: run["finished"])
+    results = {"started": first["started"], "finished": last["finished"],
+               "seconds": round(last["finished"] - first["started"]),
+               "load_start": first["load_start"], "load_end": last["load_end"],
+               "tests": {}, "figures": {}, "boots": []}
+    for run in runs:
+        for nodeid, test in run["tests"].items():
+            results["tests"][nodeid] = dict(test, order=len(results["tests"]))
+        results["figures"].update(run["figures"])
+        results["boots"] += run["boots"]
+    return results
+
+
 def report(results, manifest, started, command):
     figures = results["figures"]
     kernel = manifest["kernel"]
@@ -240,10 +257,14 @@ def report(results, manifest, started, command):
 
 
 def main(argv):
-    if len(argv) != 5:
+    if len(argv) < 5:
         sys.exit(__doc__)
-    with open(argv[1]) as results, open(argv[2]) as manifest:
-        sys.stdout.write(report(json.load(results), json.load(manifest), float(argv[3]), argv[4]))
+    runs = []
+    for path in argv[4:]:
+        with open(path) as results:
+            runs.append(json.load(results))
+    with open(argv[1]) as manifest:
+        sys.stdout.write(report(merged(runs), json.load(manifest), float(argv[2]), argv[3]))
 
 
 if __name__ == "__main__":
