@@ -20,7 +20,7 @@ namespace kestrel::report {
 namespace {
 
 std::string usage() {
-  return "usage: kestrel-report FOLDER OUT\nReads every " + tagsheet_names() +
+  return "usage: kestrel-report FOLDER OUT | --version\nReads every " + tagsheet_names() +
          " below FOLDER and writes OUT/runs.csv, OUT/detections.csv\n"
          "and OUT/report.html. Skipped lines and folders are reported on standard error.\n";
 }
@@ -89,6 +89,10 @@ int run(const std::string& folder, const std::filesystem::path& out) {
 int main(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     std::fputs(kestrel::report::usage().c_str(), stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts("kestrel-report " KESTREL_VERSION);
     return 0;
   }
   if (argc != 3) {

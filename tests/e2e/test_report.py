@@ -79,6 +79,15 @@ def test_report_of_an_exported_stick_matches_the_runs(sandbox, report_tool, fold
     assert result.stderr == b""
 
 
+def test_the_command_and_the_page_tell_the_changelogs_newest_version(report_tool, report_page):
+    newest = (Path(__file__).parents[2] / "debian" / "changelog").read_text().splitlines()[0]
+    version = re.fullmatch(r"kestrel \(([^)]+)\) .*", newest).group(1)
+    told = subprocess.run([str(report_tool), "--version"], capture_output=True, text=True,
+                          check=True)
+    assert told.stdout == "kestrel-report %s\n" % version
+    assert '<span id="version">version %s</span>' % version in report_page.read_text()
+
+
 def test_a_folder_that_cannot_be_read_is_skipped_with_a_note(report_tool, folder):
     stick = folder / "stick"
     for date in ("07-12-2026", "08-12-2026"):
