@@ -95,7 +95,9 @@ class Files {
   // anything but a regular file, naming the path; never writes through a link.
   virtual void append(const std::string& path, const std::string& text) = 0;
   // Replaces the whole content, atomically: readers see the old or the new
-  // content, never an empty or partial file.
+  // content, never an empty or partial file. Only where the folder may not be
+  // written but the file may is the file rewritten in place, which a power
+  // cut can leave empty or partial.
   virtual void replace(const std::string& path, const std::string& text) = 0;
   // Entry names except "." and "..", in directory order.
   virtual std::vector<std::string> list(const std::string& directory) = 0;

@@ -31,6 +31,14 @@ std::string hung(const std::string& command, std::chrono::milliseconds limit) {
   return command + " did not end within " + seconds_text(limit);
 }
 
+// Waits, within its limit, for mount_point to become a mount point.
+void wait_for_the_mount(const std::string& mount_point, Platform& platform) {
+  for (int step = 0; step < mount_wait_steps && !platform.files.is_mount_point(mount_point);
+       ++step) {
+    platform.clock.sleep(mount_wait_step_seconds);
+  }
+}
+
 // The first failure is the one noted.
 void keep_first(std::string& failure, const std::string& another) {
   if (failure.empty()) failure = another;
@@ -58,6 +66,7 @@ std::chrono::milliseconds stick_allowance(std::size_t tagsheets, std::uint64_t b
 
 std::string export_and_restart(const std::string& mount_name, Platform& platform) {
   const std::string mount_point = board::media_directory + "/" + mount_name;
+  wait_for_the_mount(mount_point, platform);
   const std::vector<std::string> tagsheets = tagsheet_names(platform.files);
   const std::chrono::milliseconds allowance =
       stick_allowance(tagsheets.size(), platform.sticks.total_size(board_paths(tagsheets)));

@@ -33,6 +33,15 @@ std::chrono::milliseconds stick_allowance(std::size_t tagsheets, std::uint64_t b
 // The mount name is quoted for the shell, and the mount point is removed only
 // once it is no longer a mount point: after a failed unmount the removal would
 // work on the stick's own files.
+//
+// The USB helper makes a stick's folder in /media/pi a moment before it moves
+// the mounted stick onto it. So a folder that is no mount point yet is given
+// up to 2 s (mount_wait_steps of mount_wait_step_seconds) to become one before
+// the copy; a folder left behind without a stick is exported to after that
+// wait, as before.
 std::string export_and_restart(const std::string& mount_name, Platform& platform);
+
+inline constexpr double mount_wait_step_seconds = 0.05;
+inline constexpr int mount_wait_steps = 40;
 
 }  // namespace kestrel

@@ -34,6 +34,23 @@ class TestEndPath:
         console = sandbox.console()
         assert console.index(b"Distance of object:2.00") < console.index(b"sending incremental file list")
 
+    def test_a_folder_that_shows_before_its_mount_gets_the_copy_once_mounted(self, sandbox):
+        # The USB helper makes the stick's folder a moment before it moves the
+        # mounted stick onto it; a byte may come in between.
+        sandbox.start()
+        sandbox.make_leftover_dir("STICK")
+        sandbox.send(radar_sim.encode_frame(200)[:1])
+        time.sleep(0.5)
+        sandbox.mount_stick("STICK")
+        sandbox.wait_for_sudo(b"reboot", timeout=15)
+
+        assert sandbox.sudo_log()[3:] == export_argv(b"/media/pi/STICK")
+        assert notes(sandbox) == []
+        board = {str(p.relative_to(sandbox.tagsheets_dir)): p.read_bytes()
+                 for p in sandbox.tagsheets_dir.rglob("*") if p.is_file()}
+        assert sandbox.stick_files("STICK") == board
+        assert sandbox.buzzer_log() == ["blow", "off"]
+
     def test_the_loop_goes_on_after_the_restart_command(self, sandbox):
         sandbox.start()
         sandbox.insert_stick("STICK")

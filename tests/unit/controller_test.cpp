@@ -107,8 +107,8 @@ TEST(Controller, StickRunsTheEndPathThenPollingGoesOn) {
     expected.insert(
         expected.end(),
         {"blow", "read_text " + last_seen, "append " + sheet + " \nEquipment Stop Time:00-00-09",
-         "replace " + last_seen + "  ", "list /home/pi/Configuration/Tagsheets",
-         "total_size " + std::to_string(copied),
+         "replace " + last_seen + "  ", "is_mount_point /media/pi/STICK",
+         "list /home/pi/Configuration/Tagsheets", "total_size " + std::to_string(copied),
          "run sudo rsync -avx /home/pi/Configuration/Tagsheets/ /media/pi/STICK",
          "check /home/pi/Configuration/Tagsheets /media/pi/STICK 1",
          "run sudo umount /media/pi/STICK", "is_mount_point /media/pi/STICK"});
@@ -244,7 +244,7 @@ TEST(Controller, ACardThatTakesNoMoreRecordsWaitsForAStick) {
     const auto blow = std::find(after.begin(), after.end(), "blow");
     ASSERT_NE(blow, after.end());
     EXPECT_EQ(Log(blow - 1, blow + 2),
-              (Log{"list /media/pi", "blow", "list /home/pi/Configuration/Tagsheets"}));
+              (Log{"list /media/pi", "blow", "is_mount_point /media/pi/STICK"}));
     EXPECT_EQ(std::count(after.begin(), after.end(), "run sudo reboot"), 1);
     EXPECT_EQ(std::count_if(after.begin(), after.end(),
                             [](const std::string& event) {

@@ -70,6 +70,31 @@ TEST(Export, AGoodCopyEndsWithTheLongToneAndNoNote) {
                  "sleep 3.000000", "off", "run sudo reboot"}));
 }
 
+// The USB helper makes the folder a moment before it moves the mounted stick
+// onto it: the copy waits for the mount, and for a folder without a stick at
+// most 2 s before it goes ahead as before.
+TEST(Export, TheCopyWaitsForTheMountOfAFolderThatIsNoMountPointYet) {
+  Fakes mounted_soon = board();
+  mounted_soon.bare_checks = 3;
+  EXPECT_EQ(export_and_restart("STICK", mounted_soon.platform), "");
+  const Log wait = {"is_mount_point " + stick, "sleep 0.050000",          "is_mount_point " + stick,
+                    "sleep 0.050000",          "is_mount_point " + stick, "sleep 0.050000",
+                    "is_mount_point " + stick, "list " + tagsheets};
+  EXPECT_EQ(Log(mounted_soon.log.begin(), mounted_soon.log.begin() + wait.size()), wait);
+  EXPECT_EQ(commands(mounted_soon), all_commands);
+
+  Fakes left_behind = board();
+  left_behind.bare.insert(stick);
+  left_behind.stick_check.mounted = false;
+  export_and_restart("STICK", left_behind.platform);
+  const auto before_the_copy =
+      std::find(left_behind.log.begin(), left_behind.log.end(), "list " + tagsheets);
+  EXPECT_EQ(std::count(left_behind.log.begin(), before_the_copy, "sleep 0.050000"),
+            mount_wait_steps);
+  EXPECT_DOUBLE_EQ(mount_wait_steps * mount_wait_step_seconds, 2.0);
+  EXPECT_EQ(commands(left_behind), all_commands);
+}
+
 TEST(Export, WhatTheCheckFindsIsNotedAndTheSequenceRunsToTheRestart) {
   struct Case {
     Finding finding;

@@ -58,7 +58,9 @@ class FakeRadar : public RadarLink {
 // All the other ports in one object. Files live in `content`, and a folder
 // lists the folders below it that hold one; the listing of /media/pi taken
 // for received byte k (from 0) is media[j] for the greatest j <= k, empty
-// before the first; `mounts` answers is_mount_point; an operation named in
+// before the first; an entry of /media/pi is a mounted stick until an unmount
+// runs, but for the first `bare_checks` questions and for a folder in `bare`,
+// and one in `mounts` stays mounted throughout; an operation named in
 // `failing` ("append PATH", ...) throws OsError(failing_errno); a command in `hanging` outlives its
 // limit, and every command's limit lands in `limits`; a check of the copy on
 // a stick answers `stick_check`.
@@ -74,6 +76,7 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds, Stic
   int run(const std::string& command, std::chrono::milliseconds limit) override {
     log.push_back("run " + command);
     limits[command] = limit;
+    if (command.rfind("sudo umount ", 0) == 0) unmounted_ = true;
     return hanging.count(command) ? hung : 1;  // statuses are mostly ignored
   }
   std::string capture(const std::string& command, std::chrono::milliseconds limit) override {
@@ -111,7 +114,11 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds, Stic
   }
   bool is_mount_point(const std::string& path) override {
     log.push_back("is_mount_point " + path);
-    return mounts.count(path) != 0;
+    if (mounts.count(path) != 0) return true;
+    if (unmounted_ || bare.count(path) != 0 || path.rfind(board::media_directory + "/", 0) != 0) {
+      return false;
+    }
+    return bare_checks-- <= 0;
   }
   std::optional<FileEnd> end_of(const std::string& path, std::size_t length) override {
     log.push_back("end_of " + path + " " + std::to_string(length));
@@ -155,7 +162,8 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds, Stic
   std::deque<LocalTime> readings = std::deque<LocalTime>(1, LocalTime{2026, 12, 7, 8, 0, 5});
   std::map<std::string, std::string> content;
   std::map<std::size_t, std::vector<std::string>> media;
-  std::set<std::string> mounts, failing, hanging;
+  std::set<std::string> mounts, bare, failing, hanging;
+  int bare_checks = 0;
   int failing_errno = EIO;
   std::map<std::string, std::chrono::milliseconds> limits;
   // What a check of the copy on a stick finds: by default every tagsheet.
@@ -169,6 +177,7 @@ struct Fakes : SerialPorts, Buzzer, Console, Shell, Clock, Files, FileEnds, Stic
   Platform platform{*this, *this, *this, *this, *this, *this, *this, *this, status};
 
  private:
+  bool unmounted_ = false;
   std::vector<std::string> folders_in(const std::string& directory) const {
     const std::string prefix = directory + "/";
     std::vector<std::string> names;

@@ -574,6 +574,21 @@ class Sandbox:
         The tmpfs lives on a hidden folder and is bind-mounted onto the mount
         point, so stick_files() still reads it after the program unmounted it.
         """
+        hidden = self._new_stick(name, size)
+        mount_point = self.make_leftover_dir(name)
+        self.run_inside([b"mount", b"--bind", b"--", hidden, mount_point])
+        return mount_point
+
+    def mount_stick(self, name, size="1m"):
+        """Mount a tmpfs 'stick' on the folder /media/pi/<name> that is there already,
+        as the USB helper does after it made the folder."""
+        hidden = self._new_stick(name, size)
+        mount_point = b"/media/pi/" + _as_bytes(name)
+        self.run_inside([b"mount", b"--bind", b"--", hidden, mount_point])
+        return mount_point
+
+    def _new_stick(self, name, size):
+        """The hidden folder of a new tmpfs 'stick' for /media/pi/<name>."""
         name = _as_bytes(name)
         _check_entry_name(name)
         hidden = "%s/%d" % (STICKS_INSIDE, len(self._sticks))
@@ -581,9 +596,7 @@ class Sandbox:
         self.run_inside(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", hidden])
         fd = os.open(self.inside(hidden.encode()), os.O_RDONLY | os.O_DIRECTORY)
         self._sticks[name] = (len(self._sticks), fd)
-        mount_point = self.make_leftover_dir(name)
-        self.run_inside([b"mount", b"--bind", b"--", hidden.encode(), mount_point])
-        return mount_point
+        return hidden.encode()
 
     def stick_files(self, name):
         """{relative path: content} of every file on the stick, mounted or not."""
