@@ -291,7 +291,15 @@ class TestLifecycle:
             assert not root.path(SERVICE_LINK).exists()
             assert sorted(os.listdir(root.path(CONFIG))) == ["Tagsheets"]
             assert sheet.read_bytes() == b"Equipment Stop Time: \n"
-            assert root.path("/media/pi").is_dir()
+            assert not root.path("/media/pi").exists()
+
+    def test_purge_removes_the_folders_it_made_where_they_are_empty(self, deb):
+        with ScratchRoot() as root:
+            root.dpkg("--install", deb=deb)
+            root.dpkg("--purge", "kestrel")
+            assert not root.path(CONFIG).exists()
+            assert not root.path("/media/pi").exists()
+            assert root.path("/home/pi").is_dir()  # the account's home, which held the tagsheets
 
 
 def planted_by_pi(root, inside):
