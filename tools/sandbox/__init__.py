@@ -52,8 +52,8 @@ SERIAL_INSIDE = "/dev/serial0"
 TAGSHEETS_INSIDE = "/home/pi/Configuration/Tagsheets"
 
 # Waits are for conditions, so a long limit costs a passing test nothing. It
-# is long because scripts/test runs the suites beside two emulated boards,
-# whose disks' writes can hold the program's fdatasync for seconds.
+# is long because scripts/test runs the suites beside an emulated board,
+# whose disk writes can hold the program's fdatasync for seconds.
 START_TIMEOUT = 20.0
 TIMEOUT = 20.0
 START_SETTLE = 0.3
