@@ -9,23 +9,6 @@ import json
 import sys
 import time
 
-SCENARIOS = {
-    1: "Install and boot",
-    2: "Radar to buzzer to tagsheet",
-    3: "Export to a USB stick",
-    4: "The stick left in after the export",
-    5: "`systemctl stop kestrel` while the buzzer sounds",
-    6: "getty on tty1 restarting",
-    7: "Power cuts",
-    8: "Disk writes",
-    9: "Booted from a USB disk: the automounter leaves the system's disk alone",
-    10: "exFAT and NTFS sticks",
-    11: "Time without network or clock battery",
-    12: "Diagnostics across a restart",
-    13: "Links planted by pi where the logger's sudo lines reach",
-    14: "Desktop board: udisks2 runs, the desktop's user is not pi",
-    15: "For the technician: the status line, a silent radar, failed exports, a full card",
-}
 EXFAT_NOTE = ("exFAT stores no mode bits and, unlike FAT, has no option to ignore a change of "
               "them: rsync, run as pi, cannot give the day folders their mode (writable by all, "
               "sticky) and ends with status 23 although the copy is whole, as the README says. "
@@ -37,6 +20,14 @@ OUTCOMES = {"passed": "passed", "failed": "**FAILED**", "xfailed": "expected fai
 
 def minutes(seconds):
     return "%d min %02d s" % divmod(round(seconds), 60)
+
+
+def restores(seconds):
+    """(count, "median s, worst s") of the restores of the installed state."""
+    if not seconds:
+        return 0, "-"
+    ordered = sorted(seconds)
+    return len(ordered), "%.1f s, %.1f s" % (ordered[len(ordered) // 2], ordered[-1])
 
 
 def scenario_table(tests):
@@ -51,7 +42,7 @@ def scenario_table(tests):
             checks[outcome] = checks.get(outcome, 0) + 1
             continue
         lines.append("| %d | %s | %s | %s | %s |" % (
-            number, SCENARIOS[number], test["doc"], outcome, test.get("reason", "")))
+            number, test["title"], test["doc"], outcome, test.get("reason", "")))
     if checks:
         lines += ["", "The checks these rely on (record parser, crash-state judging, the sticks "
                   "and the USB disk made and read on the host): %s." % ", ".join(
@@ -151,12 +142,13 @@ def merged(runs):
     results = {"started": first["started"], "finished": last["finished"],
                "seconds": round(last["finished"] - first["started"]),
                "load_start": first["load_start"], "load_end": last["load_end"],
-               "tests": {}, "figures": {}, "boots": []}
+               "tests": {}, "figures": {}, "boots": [], "restores": []}
     for run in runs:
         for nodeid, test in run["tests"].items():
             results["tests"][nodeid] = dict(test, order=len(results["tests"]))
         results["figures"].update(run["figures"])
         results["boots"] += run["boots"]
+        results["restores"] += run.get("restores", [])
     return results
 
 
@@ -192,6 +184,8 @@ def report(results, manifest, started, command):
         "| load average of the machine at start and end | %s and %s |" % (
             results["load_start"], results["load_end"]),
         "| `apt install` on the guest | %s s |" % figures.get("install_seconds", "-"),
+        "| a scenario's board restored from the installed state (median, worst of %d) | %s |"
+        % restores(results.get("restores", [])),
         "",
         "## Boot times",
         "",
@@ -224,13 +218,13 @@ def report(results, manifest, started, command):
         "FAT stick inserted with the logger stopped, an NTFS stick that cannot be mounted, "
         "then an export."))
     lines += facts("For the technician", figures.get("technician"), (
-        "A board of its own, installed fresh: `systemctl status kestrel` read by the first user "
+        "A board of its own, restored from the installed state: `systemctl status kestrel` read by the first user "
         "after radar frames; a stick inserted while the radar sends nothing; a 4 MiB stick for "
         "4 MB of tagsheets; a stick whose disk QEMU throttles to a byte and a request a second "
         "once it is mounted (the kernel's command timeout raised, so that it waits on it); the "
         "card filled by root as far as df shows space, the logger restarted, radar frames, "
         "then a stick; then the card filled to its last block, root's reserve too, and a "
-        "stick. Guest seconds: the module's whole time, boot and install included."))
+        "stick. Guest seconds: the module's whole time, the restore included."))
     lines += clock_lines(figures.get("clock"))
     lines += diagnostics_lines(figures)
     writes = figures.get("disk_writes", {})

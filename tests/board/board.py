@@ -48,6 +48,37 @@ class Board:
         return machine.wait_until(lambda: self.service()["SubState"] == "running", timeout,
                                   "kestrel.service running", interval=1)
 
+    def wait_up_for(self, seconds, timeout=180):
+        """Waits until the service has run for seconds by the board's own
+        clock, or has been restarted; returns service()."""
+        def settled():
+            state = self.service()
+            if state.get("NRestarts", "0") != "0":
+                return state
+            since = self.sh("systemctl show kestrel.service -p ActiveEnterTimestampMonotonic "
+                            "--value; cut -d' ' -f1 /proc/uptime").split()
+            up = float(since[1]) - int(since[0]) / 1e6
+            return state if state["SubState"] == "running" and up >= seconds else None
+        return machine.wait_until(settled, timeout, "kestrel.service up for %d s" % seconds, 1)
+
+    def reboot(self, timeout=300):
+        """sudo reboot as the first user; returns the seconds to the new
+        boot's shell."""
+        self.shell.reader.sock.sendall(b"sudo -u %s sudo reboot\n" % FIRST_USER.encode())
+        return self.qemu.wait_reset(timeout)
+
+    def wait_disk_quiet(self, timeout=180):
+        """Waits until the kernel holds no data to write and the disk's write
+        count stays the same over one journal commit (5 s); returns it."""
+        def quiet():
+            dirty = self.sh("grep -E '^(Dirty|Writeback):' /proc/meminfo | awk '{s+=$2} END {print s}'")
+            if dirty != "0":
+                return None
+            before = self.sectors_written()
+            time.sleep(6)
+            return before == self.sectors_written() and before
+        return machine.wait_until(quiet, timeout, "the disk's writes to end", 1)
+
     def starts(self):
         """How many runs have written their header, in all tagsheets."""
         return int(self.sh("cat $(find %s -type f -name '*.txt') /dev/null "
@@ -64,7 +95,9 @@ class Board:
     def run_notes(self):
         """The notes of how each run ended, oldest first, read as the README
         tells a user to: cat /var/log/kestrel/*.log, as the first user."""
-        text = self.sh("runuser -u %s -- sh -c 'cat %s'" % (FIRST_USER, RUN_NOTES))
+        # Before any run has ended there is none.
+        text = self.sh("runuser -u %s -- sh -c 'set -- %s; [ ! -e \"$1\" ] || cat \"$@\"'"
+                       % (FIRST_USER, RUN_NOTES))
         return [note for note in re.split(r"\n(?=\S)", text) if note.strip()]
 
     def mount_helper_notes(self):

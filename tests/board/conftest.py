@@ -3,6 +3,7 @@ image, the package and the run folder; the figures and each test's outcome go
 to RUN/results.json, from which the report is written."""
 import json
 import os
+import random
 import sys
 import time
 
@@ -12,10 +13,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 
-import board as board_module  # noqa: E402
-import machine  # noqa: E402
+import snapshots  # noqa: E402
 
-RESULTS = {"tests": {}, "figures": {}, "boots": []}
+RESULTS = {"tests": {}, "figures": {}, "boots": [], "restores": []}
 
 
 def pytest_addoption(parser):
@@ -25,6 +25,9 @@ def pytest_addoption(parser):
     group.addoption("--run-dir", help="folder for the disks, sockets, logs and results")
     group.addoption("--cuts", type=int, default=5, help="power cuts")
     group.addoption("--seed", type=int, help="seed of the cuts' random moments (default: the time)")
+    group.addoption("--scenario", help="run only these scenarios: N[,N...]")
+    group.addoption("--shuffle", type=int, metavar="SEED",
+                    help="run the files, and the classes in each, in an order drawn from SEED")
     group.addoption("--idle-seconds", type=int, default=120,
                     help="how long the disk's writes are counted with a silent radar")
 
@@ -48,21 +51,6 @@ class Settings:
     def path(self, name):
         return os.path.join(self.run_dir, name)
 
-    def save_snapshot(self, snapshot):
-        """What the power cuts start from: the snapshot's name on the disk,
-        the rows on disk then and the serial number."""
-        with open(self.path("snapshot.json"), "w") as out:
-            json.dump(snapshot, out)
-
-    def snapshot(self):
-        try:
-            with open(self.path("snapshot.json")) as saved:
-                snapshot = json.load(saved)
-        except FileNotFoundError:
-            return None
-        snapshot["serial"] = snapshot["serial"].encode()
-        return snapshot
-
 
 @pytest.fixture(scope="session")
 def settings(request):
@@ -75,24 +63,35 @@ def figures():
     return RESULTS["figures"]
 
 
+@pytest.fixture(scope="class")
+def handed_on():
+    """What a scenario's tests hand on to the next ones of its class."""
+    return {}
+
+
 def record_boot(what, seconds):
     RESULTS["boots"].append({"what": what, "seconds": round(seconds, 1)})
 
 
-@pytest.fixture(scope="module")
-def board(settings):
-    """A board booted from a fresh disk on the image; it is shut down at the
-    end of the module, and its disk, with the snapshot the power cuts start
-    from, stays in the run folder."""
-    disk = settings.path("disk.qcow2")
-    machine.new_overlay(os.path.join(settings.image, "rootfs.img"), disk)
-    qemu = machine.Machine(settings.image, settings.run_dir, disk)
-    qemu.start()
+@pytest.fixture(scope="session")
+def installed_facts(settings):
+    """The saved state of an installed board, made if there is none."""
+    return snapshots.installed_facts(settings, record_boot)
+
+
+@pytest.fixture(scope="class")
+def installed(request, settings, installed_facts):
+    """A board of the scenario's own, restored from the `installed` state:
+    the package installed, the logger running. It is ended with the class;
+    its disk and logs stay in RUN/CLASS."""
+    started = time.monotonic()
+    board = snapshots.restore(settings, settings.path(request.node.name))
+    RESULTS["restores"].append(round(time.monotonic() - started, 1))
     try:
-        record_boot("first boot of a fresh board", qemu.wait_booted())
-        yield board_module.Board(qemu)
+        board.wait_service_active()
+        yield board
     finally:
-        qemu.power_off()
+        board.qemu.quit()
 
 
 @pytest.hookimpl(hookwrapper=True)
@@ -105,17 +104,53 @@ def pytest_runtest_makereport(item, call):
             result = "xpassed" if report.passed else "xfailed"
         else:
             result = report.outcome
-        scenario = item.get_closest_marker("scenario")
+        number, title = scenario_of(item) or (None, None)
         entry = RESULTS["tests"].setdefault(item.nodeid, {
-            "doc": doc, "order": len(RESULTS["tests"]),
-            "scenario": scenario.args[0] if scenario else None})
+            "doc": doc, "order": len(RESULTS["tests"]), "scenario": number, "title": title})
         if entry.get("outcome") in (None, "passed"):
             entry["outcome"] = result
         entry["reason"] = getattr(report, "wasxfail", "")
 
 
+def scenario_of(item):
+    """(number, title) of the scenario a test belongs to, or None."""
+    marker = item.get_closest_marker("scenario")
+    return marker.args if marker else None
+
+
 def pytest_configure(config):
-    config.addinivalue_line("markers", "scenario(number): the scenario of the board a test checks")
+    config.addinivalue_line("markers",
+                            "scenario(number, title): the scenario of the board a test checks")
+
+
+def pytest_collection_modifyitems(config, items):
+    """--scenario keeps the scenarios named; --shuffle puts the files, and the
+    classes in each, in an order drawn from its seed. The tests of one class
+    keep theirs: a class is one scenario's story on one board."""
+    chosen = config.getoption("scenario")
+    if chosen:
+        numbers = {int(number) for number in chosen.split(",")}
+        kept = [item for item in items if (scenario_of(item) or (None,))[0] in numbers]
+        config.hook.pytest_deselected(items=[item for item in items if item not in kept])
+        items[:] = kept
+    seed = config.getoption("shuffle")
+    if seed is None:
+        return
+    rng = random.Random(seed)
+    groups = {}
+    for item in items:
+        cls = item.cls.__name__ if item.cls else ""
+        groups.setdefault(item.module.__name__, {}).setdefault(cls, []).append(item)
+    files = list(groups.values())
+    rng.shuffle(files)
+    shuffled = []
+    for classes in files:
+        order = list(classes.values())
+        rng.shuffle(order)
+        for tests in order:
+            shuffled.extend(tests)
+    items[:] = shuffled
+    RESULTS["shuffle_seed"] = seed
 
 
 def pytest_sessionstart(session):
@@ -130,5 +165,6 @@ def pytest_sessionfinish(session):
     RESULTS["finished"] = time.time()
     RESULTS["seconds"] = round(RESULTS["finished"] - RESULTS["started"])
     RESULTS["load_end"] = "%.1f" % os.getloadavg()[0]
+    os.makedirs(run_dir, exist_ok=True)
     with open(os.path.join(run_dir, "results.json"), "w") as out:
         json.dump(RESULTS, out, indent=1)

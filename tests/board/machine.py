@@ -299,6 +299,12 @@ class Machine:
         self.shell.wait_login(timeout)
         return time.monotonic() - self.boot_started
 
+    def resume_shell(self, timeout=60):
+        """The console's shell of a restored board: it waits where it was
+        when the state was saved, already set up by wait_login."""
+        self.shell = Shell(self.path("console.sock"))
+        self.shell.run("true", timeout)
+
     def wait_reset(self, timeout):
         """Waits for the guest to restart itself, then for its shell."""
         self.qmp.wait_event("RESET", timeout)

@@ -2,7 +2,6 @@
 driven through the UART, the GPIO line, a USB stick and a restart. One boot
 serves the tests in the order they stand here."""
 import hashlib
-import os
 import re
 import shlex
 import subprocess
@@ -13,6 +12,7 @@ import pytest
 import conftest
 import machine
 import records
+import snapshots
 import sticks
 
 WINDOW_FRAMES = [250, 400, 57, 300, 299, 50, 51, 120, 3000, 0]  # window 0.5 to 3.0
@@ -27,70 +27,60 @@ LOGGER_UNMOUNT = AS_LOGGER + "sudo umount {0} && " + AS_LOGGER + "sudo rm -r {0}
 RANGE_LOW = "/home/pi/Configuration/range_low.txt"
 # What Python says of it, as the journal shows the line.
 BAD_RANGE_ERROR = "ValueError: could not convert string to float: 'abc\\n'"
+OTHER_STICKS = pytest.mark.scenario(10, "exFAT and NTFS sticks")
 
 
 def today_file(board):
     return records.tagsheet_name(board.clock()[0].decode())
 
 
-@pytest.fixture(scope="module")
-def installed(board):
-    """The board with the package installed (the first test does it) and the
-    service running."""
-    status = board.sh("dpkg-query -W -f='${Status}' kestrel 2>/dev/null || true")
-    if status != "install ok installed":
-        pytest.fail("the package is not installed, so the board cannot be tested further")
-    board.wait_service_active()
-    return board
+@pytest.fixture(scope="class")
+def fresh(settings):
+    """A fresh board of the image, nothing installed yet."""
+    board, booted = snapshots.fresh_board(settings, settings.path("install"))
+    try:
+        conftest.record_boot("first boot of a fresh board", booted)
+        yield board
+    finally:
+        board.qemu.power_off()
 
 
-@pytest.mark.scenario(1)
+@pytest.mark.scenario(1, "Install and boot")
 class TestInstallAndBoot:
-    def test_apt_installs_the_package_from_a_usb_stick(self, board, settings, figures):
-        """apt install ./kestrel_VERSION_armhf.deb from a stick mounted by hand"""
-        name = os.path.basename(settings.deb)
-        stick = settings.path("package-stick.img")
-        sticks.make(stick, "KESTRELPKG", [settings.deb])
-        board.qemu.plug_stick(stick, "package")
-        board.sh("udevadm settle; until [ -e /dev/disk/by-label/KESTRELPKG ]; do sleep 0.2; done; "
-                 "mount -o ro /dev/disk/by-label/KESTRELPKG /mnt", timeout=60)
-        started = time.monotonic()
-        board.sh("(cd /mnt && apt install -y ./%s)" % name, timeout=900)
-        figures["install_seconds"] = round(time.monotonic() - started, 1)
-        board.sh("umount /mnt")
-        board.qemu.pull_stick("package")
+    def test_apt_installs_the_package_from_a_usb_stick(self, fresh, settings, figures):
+        """apt install ./kestrel_VERSION_ARCH.deb from a stick mounted by hand"""
+        board = fresh
+        seconds = snapshots.install_package(board, settings, settings.path("install"))
+        figures["install_seconds"] = round(seconds, 1)
         version = subprocess.run(["dpkg-deb", "-f", settings.deb, "Version"], capture_output=True,
                                  text=True, check=True).stdout.strip()
         assert board.sh("dpkg-query -W -f='${Status} ${Version}' kestrel") == (
             "install ok installed " + version)
 
-    def test_service_runs_as_pi_after_install(self, board):
+    def test_service_runs_as_pi_after_install(self, fresh):
         """after apt install the service runs as pi and stays up"""
-        time.sleep(SETTLE)
-        state = board.service()
+        board = fresh
+        state = board.wait_up_for(SETTLE)
         assert (state["SubState"], state["ProcessUser"], state["NRestarts"]) == (
             "running", "pi", "0"), (state, board.journal())
         assert board.tagsheets(), "no tagsheet was written"
 
-    def test_service_starts_by_itself_after_a_restart(self, installed, figures):
+    def test_service_starts_by_itself_after_a_restart(self, fresh, handed_on):
         """after sudo reboot the service starts by itself as pi and stays up"""
-        board = installed
+        board, moments = fresh, handed_on
         board.sh("sync")
-        figures["before_reboot"] = board.clock()[1].decode()
-        board.shell.reader.sock.sendall(b"sudo -u fieldtech sudo reboot\n")
-        conftest.record_boot("sudo reboot after the install", board.qemu.wait_reset(300))
-        figures["after_reboot"] = board.clock()[1].decode()
-        board.wait_service_active()
-        time.sleep(SETTLE)
-        state = board.service()
+        moments["before_reboot"] = board.clock()[1]
+        conftest.record_boot("sudo reboot after the install", board.reboot())
+        moments["after_reboot"] = board.clock()[1]
+        state = board.wait_up_for(SETTLE)
         assert (state["SubState"], state["ProcessUser"], state["NRestarts"]) == (
             "running", "pi", "0"), (state, board.journal())
         status = board.shell.run("systemctl status kestrel --no-pager", check=False)[1]
         assert "Active: active (running)" in status
 
-    def test_tagsheet_header_carries_last_seen_and_serial(self, installed, figures):
+    def test_tagsheet_header_carries_last_seen_and_serial(self, fresh, handed_on):
         """the day's tagsheet has a header per start, with the last-seen text and the serial number"""
-        board = installed
+        board, moments = fresh, handed_on
         cpu_serial = re.search(r"^Serial\s*:\s*(\S+)", board.sh("cat /proc/cpuinfo"), re.M)
         serial = (cpu_serial.group(1) if cpu_serial else "unknown").encode() + b"\n"
         assert board.serial_number() == serial
@@ -100,11 +90,11 @@ class TestInstallAndBoot:
         headers = parsed.of("header")
         assert len(headers) >= 2 and not parsed.rows and not parsed.of("stop")
         assert all(header.group("last") == b" " for header in headers)
-        assert records.between(headers[-1].group("start"), figures["before_reboot"].encode(),
-                       figures["after_reboot"].encode())
+        assert records.between(headers[-1].group("start"), moments["before_reboot"],
+                               moments["after_reboot"])
 
 
-@pytest.mark.scenario(2)
+@pytest.mark.scenario(2, "Radar to buzzer to tagsheet")
 class TestRadarToBuzzerAndTagsheet:
     def test_rows_match_the_frames_inside_the_window(self, installed):
         """frames through the UART: a row per distance inside the window, byte for byte"""
@@ -137,8 +127,8 @@ class TestRadarToBuzzerAndTagsheet:
         assert levels == [1, 0, 1, 0, 1, 0]
 
 
-class TestStopAndConsole:
-    @pytest.mark.scenario(5)
+@pytest.mark.scenario(5, "`systemctl stop kestrel` while the buzzer sounds")
+class TestStopWhileTheBuzzerSounds:
     def test_stop_while_the_buzzer_sounds_leaves_it_silent(self, installed, figures):
         """systemctl stop kestrel while the buzzer sounds: the line's level afterwards"""
         board = installed
@@ -149,11 +139,11 @@ class TestStopAndConsole:
         level = board.last_traced_level()
         figures["buzzer_after_stop"] = {"last_level_set": level,
                                         "released_line_reads": board.buzzer_level()}
-        board.sh("systemctl start kestrel")
-        board.wait_service_active()
         assert level == 0
 
-    @pytest.mark.scenario(6)
+
+@pytest.mark.scenario(6, "getty on tty1 restarting")
+class TestGettyRestart:
     def test_getty_restart_on_tty1_keeps_the_run(self, installed, figures):
         """getty on tty1 restarting while kestrel writes its console lines"""
         board = installed
@@ -162,14 +152,15 @@ class TestStopAndConsole:
         board.send_frames([150] * 20, rate=10)
         board.sh("systemctl restart getty@tty1")
         board.send_frames([160] * 20, rate=10)
-        time.sleep(3)
+        try:
+            board.wait_rows(rows + 40, timeout=30)
+        except machine.BoardError:
+            pass  # a run that ended lost rows: what arrived is recorded below
         after = board.service()
         survived = (after["MainPID"], after["NRestarts"]) == (before["MainPID"], before["NRestarts"])
         arrived = board.rows() - rows
         figures["getty_restart"] = {"run_survived": survived, "rows_of_40_frames": arrived,
                                     "restarts": int(after["NRestarts"]) - int(before["NRestarts"])}
-        if not survived:
-            board.wait_service_active(60)
         assert survived and arrived == 40
 
 
@@ -187,7 +178,7 @@ def rsync_complaints(output):
     return [line for line in output.splitlines() if line.startswith("rsync")]
 
 
-@pytest.mark.scenario(10)
+@OTHER_STICKS
 class TestExfatAndNtfsSticks:
     # Each stick: its label and file system; NTFS through ntfs-3g, installed
     # as on Raspberry Pi OS.
@@ -261,21 +252,21 @@ class TestExfatAndNtfsSticks:
                                   "(see previous errors) (code 23) at "), summary
 
 
+@pytest.mark.scenario(8, "Disk writes")
 class TestDiskWrites:
-    @pytest.mark.scenario(8)
     def test_sectors_written_per_detections_and_silent_hour(self, installed, settings, figures):
         """sectors written to the disk per 1,000 detections and per hour of a silent radar"""
         board = installed
         rows = board.rows()
         board.sh("sync")
-        start = board.sectors_written()
+        start = board.wait_disk_quiet()
         started = time.monotonic()
         board.send_frames([60 + n % 230 for n in range(1000)], rate=25)
         board.wait_rows(rows + 1000, timeout=600)
         taken = time.monotonic() - started
-        time.sleep(40)  # dirty pages are written back after 30 s, the journal every 5 s
-        detections = board.sectors_written() - start
-        quiet_start = board.sectors_written()
+        # Dirty pages are written back after 30 s, the journal every 5 s.
+        quiet_start = board.wait_disk_quiet()
+        detections = quiet_start - start
         time.sleep(settings.idle_seconds)
         quiet = board.sectors_written() - quiet_start
         figures["disk_writes"] = {
@@ -285,55 +276,8 @@ class TestDiskWrites:
             "sectors_per_silent_hour": round(quiet * 3600 / settings.idle_seconds)}
         assert board.rows() == rows + 1000
 
-    @pytest.mark.scenario(7)
-    def test_running_logger_is_saved_for_the_power_cuts(self, installed, settings):
-        """a snapshot of the running logger with its rows on disk, for the power cuts"""
-        board = installed
-        rows = board.rows()
-        board.send_frames([100 + n for n in range(30)], rate=10)
-        board.wait_rows(rows + 30)
-        board.sh("sync")
-        rows = board.rows()
-        board.qemu.qmp.hmp("savevm logger")
-        settings.save_snapshot({"name": "logger", "rows": rows,
-                                "serial": board.serial_number().decode()})
-        assert board.service()["SubState"] == "running"
 
-
-@pytest.mark.scenario(12)
-class TestFailureNotedBeforeARestart:
-    def test_journal_is_kept_in_ram_only(self, installed, figures):
-        """the journal is kept in RAM only, as on Raspberry Pi OS: the boot before this one is gone"""
-        board = installed
-        storage = board.sh("systemd-analyze cat-config systemd/journald.conf "
-                           "| sed -n 's/^Storage=//p' | tail -n 1")
-        boots = board.sh("journalctl --list-boots --no-pager | grep -cE '[0-9a-f]{32}' || true")
-        earlier = board.shell.run("journalctl -b -1 --no-pager -n 5", check=False)[1]
-        stored = board.sh("find /var/log/journal -type f | wc -l")
-        figures["journal"] = {"storage": storage, "files_in_var_log_journal": int(stored),
-                              "boots_in_the_journal": int(boots),
-                              "journalctl_b_minus_1": earlier.strip()}
-        # The board has restarted once since it was installed.
-        assert (storage, stored, boots) == ("volatile", "0", "1"), earlier
-
-    def test_a_bad_range_ends_the_run_with_a_note(self, installed, figures):
-        """range_low.txt = abc: the run fails, and the note of its end carries the ValueError"""
-        board = installed
-        good = board.shell.read_file(RANGE_LOW)
-        noted = len(board.run_notes())
-        board.sh("printf 'abc\\n' >%s && systemctl restart kestrel" % RANGE_LOW)
-        try:
-            failed = machine.wait_until(
-                lambda: [note for note in board.run_notes()[noted:] if "exit-code" in note], 90,
-                "the note of the failed run")[0]
-        finally:
-            board.sh("printf %%s %s >%s" % (shlex.quote(good.decode()), RANGE_LOW))
-            board.start_service("restart")
-        figures["failure_note"] = failed
-        assert BAD_RANGE_ERROR in failed, failed
-
-
-@pytest.mark.scenario(10)
+@OTHER_STICKS
 class TestStickThatCannotBeMounted:
     def test_a_failed_mount_shows_nothing_under_media_pi_and_the_run_goes_on(
             self, installed, settings, figures):
@@ -375,10 +319,14 @@ class TestStickThatCannotBeMounted:
         assert board.sh("ls -A /run/kestrel-usb") == "", "the private place keeps a mount point"
 
 
-@pytest.fixture(scope="module")
+@pytest.fixture(scope="class")
 def exported(installed, settings):
-    """A stick plugged in, a radar frame, and what the board did with them."""
+    """A stick plugged in, a radar frame, and what the board did with them:
+    it exports and restarts."""
     board = installed
+    rows = board.rows()
+    board.send_frames(WINDOW_FRAMES, rate=5)  # detections, so the last-seen file holds a time
+    board.wait_rows(rows + len(INSIDE))
     stick = settings.path("export-stick.img")
     sticks.make(stick, EXPORT_LABEL)
     evidence = {"stick": stick, "before": board.tagsheets(), "last_seen": board.last_seen(),
@@ -396,7 +344,7 @@ def exported(installed, settings):
              "\"$(findmnt -rn -o TARGET | grep ^/media/pi/ | tr '\\n' ' ')\"; sleep 0.2; done\n")
     offset = len(board.shell.reader.data)
     board.shell.reader.sock.sendall(watch.encode())
-    time.sleep(1)
+    board.shell.reader.wait_for(re.compile(rb"media:"), 30, offset)
     board.send_frames([400])
     evidence["boot_seconds"] = board.qemu.wait_reset(180)
     conftest.record_boot("restart at the end of an export, stick left in",
@@ -409,7 +357,7 @@ def exported(installed, settings):
     return evidence
 
 
-@pytest.mark.scenario(3)
+@pytest.mark.scenario(3, "Export to a USB stick")
 class TestExport:
     def test_stick_is_mounted_under_media_pi_for_pi(self, exported):
         """a hot-plugged FAT stick with a label is mounted at /media/pi/LABEL, owned by pi"""
@@ -453,19 +401,48 @@ class TestExport:
         assert not re.search(r"\]: rsync( error)?:", new[0]), new[0]
 
 
-@pytest.mark.scenario(12)
-class TestFailureReadAfterARestart:
-    def test_the_failure_is_read_after_the_restart(self, exported, installed, figures):
+@pytest.mark.scenario(12, "Diagnostics across a restart")
+class TestDiagnosticsAcrossARestart:
+    def test_a_bad_range_ends_the_run_with_a_note(self, installed, handed_on, figures):
+        """range_low.txt = abc: the run fails, and the note of its end carries the ValueError"""
+        board = installed
+        good = board.shell.read_file(RANGE_LOW)
+        noted = len(board.run_notes())
+        board.sh("printf 'abc\\n' >%s && systemctl restart kestrel" % RANGE_LOW)
+        try:
+            failed = machine.wait_until(
+                lambda: [note for note in board.run_notes()[noted:] if "exit-code" in note], 90,
+                "the note of the failed run")[0]
+        finally:
+            board.sh("printf %%s %s >%s" % (shlex.quote(good.decode()), RANGE_LOW))
+            board.start_service("restart")
+        figures["failure_note"] = handed_on["failure_note"] = failed
+        assert BAD_RANGE_ERROR in failed, failed
+
+    def test_the_failure_is_read_after_the_restart(self, exported, installed, handed_on):
         """after the restart the export makes (sudo reboot), cat /var/log/kestrel/*.log still shows the failure"""
         board = installed
-        failure = figures.get("failure_note")
+        failure = handed_on.get("failure_note")
         assert failure, "the failure before the restart was not noted"
         journal = board.shell.run("journalctl -q --no-pager -o cat -u kestrel", check=False)[1]
         assert failure in board.run_notes()
         assert BAD_RANGE_ERROR not in journal, "this boot's journal should not hold it"
 
+    def test_journal_is_kept_in_ram_only(self, exported, installed, figures):
+        """the journal is kept in RAM only, as on Raspberry Pi OS: after the restart the boot before is gone"""
+        board = installed
+        storage = board.sh("systemd-analyze cat-config systemd/journald.conf "
+                           "| sed -n 's/^Storage=//p' | tail -n 1")
+        boots = board.sh("journalctl --list-boots --no-pager | grep -cE '[0-9a-f]{32}' || true")
+        earlier = board.shell.run("journalctl -b -1 --no-pager -n 5", check=False)[1]
+        stored = board.sh("find /var/log/journal -type f | wc -l")
+        figures["journal"] = {"storage": storage, "files_in_var_log_journal": int(stored),
+                              "boots_in_the_journal": int(boots),
+                              "journalctl_b_minus_1": earlier.strip()}
+        assert (storage, stored, boots) == ("volatile", "0", "1"), earlier
 
-@pytest.mark.scenario(4)
+
+@pytest.mark.scenario(4, "The stick left in after the export")
 class TestStickLeftIn:
     def test_stick_left_in_is_not_exported_again(self, exported, installed, figures):
         """the stick left in after the export: the next start neither mounts nor exports it"""
@@ -488,7 +465,7 @@ class TestStickLeftIn:
         assert not mounted and not exported_again
 
 
-@pytest.mark.scenario(13)
+@pytest.mark.scenario(13, "Links planted by pi where the logger's sudo lines reach")
 class TestLinksPlantedByPi:
     """pi plants links where the logger's sudo lines reach, and runs the lines
     itself; root's files and folders stay as they are, and a normal start

@@ -6,11 +6,8 @@ desktop, and exported to; a stick that cannot be mounted is noted in
 
 The guest has no network: udisks2, with what the board lacks of what it needs,
 is fetched on the host through the project's armhf indexes, apt resolving
-against the board's own dpkg status, and arrives on a stick. Only this board
-gets it: it boots from an overlay on test_board.py's disk (shut down at the
-end of that module), so the modules after this one find that disk as it was.
-
-Runs after test_board.py."""
+against the board's own dpkg status, and arrives on a stick. The board is
+the installed one, restored."""
 import glob
 import hashlib
 import os
@@ -21,15 +18,16 @@ import subprocess
 import pytest
 
 import arm_archive
-import board as board_module
 import conftest
 import image
 import machine
 import records
+import snapshots
 import sticks
 
 DESKTOP_USER = image.FIRST_USER
 MOUNT_NOTES = "/var/log/kestrel/mounts.0.log /var/log/kestrel/mounts.log"
+DESKTOP = pytest.mark.scenario(14, "Desktop board: udisks2 runs, the desktop's user is not pi")
 NOTE_START = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d /dev/sd[a-z]+1: not mounted: ")
 
 
@@ -94,26 +92,15 @@ def install_udisks2(board, settings, figures):
 
 
 @pytest.fixture(scope="module")
-def desktop(settings, figures):
+def desktop(settings, figures, installed_facts):
     """The installed board with udisks2 running."""
-    card = settings.path("disk.qcow2")
-    if not os.path.exists(card):
-        pytest.fail("there is no installed board's disk: the board tests before did not run")
-    disk = settings.path("desktop-disk.qcow2")
-    machine.new_overlay(card, disk, base_format="qcow2")
-    folder = settings.path("desktop")
-    os.makedirs(folder, exist_ok=True)
-    qemu = machine.Machine(settings.image, folder, disk)
-    qemu.start()
+    board = snapshots.restore(settings, settings.path("desktop"))
     try:
-        conftest.record_boot("the installed board, before udisks2 is installed",
-                             qemu.wait_booted())
-        board = board_module.Board(qemu)
         board.wait_service_active()
         install_udisks2(board, settings, figures)
         yield board
     finally:
-        qemu.quit()
+        board.qemu.quit()
 
 
 @pytest.fixture(scope="class")
@@ -139,7 +126,7 @@ def udisks_view(board, device):
     return {name: value.strip() for name, value in fields.items()}
 
 
-@pytest.mark.scenario(14)
+DESKTOP
 class TestDesktopBoard:
     def test_udisks2_runs_and_no_one_is_logged_in_to_the_desktop(self, desktop, figures):
         """udisks2 runs; the desktop's user is not pi, and neither it nor pi is logged in"""
@@ -150,7 +137,7 @@ class TestDesktopBoard:
         assert DESKTOP_USER != "pi" and not {DESKTOP_USER, "pi"} & set(users), users
 
 
-@pytest.mark.scenario(14)
+DESKTOP
 class TestDesktopStickMounts:
     def test_stick_is_mounted_under_media_pi_and_hidden_from_the_desktop(
             self, logger_stopped, settings, figures):
@@ -197,7 +184,7 @@ class TestDesktopStickMounts:
         assert media == ""
 
 
-@pytest.mark.scenario(14)
+DESKTOP
 class TestDesktopExport:
     def test_stick_is_exported_and_the_mount_note_outlives_the_restart(
             self, desktop, settings, figures):

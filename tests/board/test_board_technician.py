@@ -4,14 +4,11 @@ stick too small, a stick that stops answering) and say why in
 /var/log/kestrel/runs.log after the restart, and a card that takes no more
 records: full for the logger (root's reserve left), then to its last block.
 
-A board of its own, booted from a fresh disk on the image, with the package
-installed from a stick as in test_board.py; the tests share its boot in the
-order they stand here, each export ending in the board's own restart. Other
-modules' disks are not touched."""
+A board of its own, restored from the installed state; the tests share it in
+the order they stand here, each export ending in the board's own restart."""
 import base64
 import hashlib
 import math
-import os
 import re
 import shlex
 import time
@@ -23,6 +20,7 @@ import conftest
 import image
 import machine
 import records
+import snapshots
 import sticks
 
 AS_FIRST_USER = "runuser -u %s -- " % image.FIRST_USER
@@ -62,36 +60,16 @@ FULL_CARD_NOTE = "kestrel: the card takes no more records: "
 ROW_BYTES = len(records.row(b"01-01-2026", b"00-00-00", b"1.20"))
 
 
-def install(board, settings):
-    """apt install ./kestrel_VERSION_armhf.deb from a stick mounted by hand."""
-    stick = settings.path("technician-package-stick.img")
-    sticks.make(stick, "KESTRELPKG", [settings.deb])
-    board.qemu.plug_stick(stick, "package")
-    board.sh("udevadm settle; until [ -e /dev/disk/by-label/KESTRELPKG ]; do sleep 0.2; done; "
-             "mount -o ro /dev/disk/by-label/KESTRELPKG /mnt", timeout=60)
-    board.sh("(cd /mnt && apt install -y ./%s)" % os.path.basename(settings.deb), timeout=900)
-    board.sh("umount /mnt")
-    board.qemu.pull_stick("package")
-
-
 @pytest.fixture(scope="module")
-def technician(settings, figures):
-    """A fresh board with the package installed and the logger running."""
-    folder = settings.path("technician")
-    os.makedirs(folder, exist_ok=True)
-    disk = os.path.join(folder, "disk.qcow2")
-    machine.new_overlay(os.path.join(settings.image, "rootfs.img"), disk)
-    qemu = machine.Machine(settings.image, folder, disk)
+def technician(settings, figures, installed_facts):
+    """The installed board, restored, the logger running."""
     started = time.monotonic()
-    qemu.start()
+    board = snapshots.restore(settings, settings.path("technician"))
     try:
-        conftest.record_boot("a fresh board for the technician's scenarios", qemu.wait_booted())
-        board = board_module.Board(qemu)
-        install(board, settings)
         board.wait_service_active()
         yield board
     finally:
-        qemu.quit()
+        board.qemu.quit()
         found(figures)["guest_seconds"] = round(time.monotonic() - started)
 
 
@@ -155,7 +133,8 @@ def tagsheets_on_stick(stick):
     return on_stick
 
 
-@pytest.mark.scenario(15)
+@pytest.mark.scenario(15, "For the technician: the status line, a silent radar, failed exports, "
+                     "a full card")
 class TestTechnician:
     def test_status_line_shows_the_runs_frames_and_detections(self, technician, figures):
         """systemctl status kestrel by the first user: the run's start, its frames and detections"""
@@ -328,8 +307,7 @@ class TestTechnician:
                                           "the note of the full card", interval=2)[0]
         state = board.service()
         board.send_frames([150] * 5, rate=5)  # inside the window
-        time.sleep(SETTLE)
-        later = board.service()
+        later = board.wait_up_for(SETTLE)
         kept = board.tagsheets()
         line = status(board)
         seen["buzzer"] = board.buzzer_level()

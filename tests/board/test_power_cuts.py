@@ -1,5 +1,5 @@
-"""Power cuts of a running logger. Each cut restores the snapshot the board
-tests saved (the logger running, its rows on disk), streams radar frames, and
+"""Power cuts of a running logger. Each cut restores a state saved here from
+the installed board (the logger running, its rows on disk), streams radar frames, and
 kills QEMU at a random moment, some during an export; the disk is then read
 from the host as the next boot would find it: a copy of it, with the journal
 replayed by e2fsck, its files read with debugfs. The first cut's disk is also
@@ -18,9 +18,10 @@ import conftest
 import machine
 import radar_sim
 import records
+import snapshots
 import sticks
 
-pytestmark = pytest.mark.scenario(7)
+pytestmark = pytest.mark.scenario(7, "Power cuts")
 
 RATE = 20  # radar frames a second
 EXPORT_EVERY = 4  # every fourth cut comes during an export
@@ -81,10 +82,31 @@ def judge(files, serial):
     return rows, damaged
 
 
+def saved_logger(settings):
+    """The installed board with 30 more rows on disk, saved as `logger`: its
+    folder, the rows on disk and the serial number."""
+    folder = settings.path("power-cuts")
+    board = snapshots.restore(settings, folder)
+    try:
+        board.wait_service_active()
+        rows = board.rows()
+        board.send_frames([100 + n for n in range(30)], rate=10)
+        board.wait_rows(rows + 30)
+        board.sh("sync")
+        snapshot = {"name": "logger", "folder": folder, "rows": board.rows(),
+                    "serial": board.serial_number()}
+        snapshots.save(board, snapshot["name"])
+    finally:
+        board.qemu.quit()
+    return snapshot
+
+
 def cut(settings, number, rng, snapshot):
     """One cut; returns its record."""
     export = number % EXPORT_EVERY == EXPORT_EVERY - 1
-    qemu = machine.Machine(settings.image, settings.run_dir, settings.path("disk.qcow2"))
+    folder = snapshot["folder"]
+    disk = os.path.join(folder, snapshots.SAVED)
+    qemu = machine.Machine(settings.image, folder, disk)
     counts = frame_counts(rng)
     started = time.monotonic()
     qemu.start(loadvm=snapshot["name"], shell=False)
@@ -93,7 +115,7 @@ def cut(settings, number, rng, snapshot):
               "restore_seconds": round(restored, 1)}
     if export:
         inside = stream(qemu, counts, rng.uniform(2, 15))
-        stick = settings.path("cut-stick.img")
+        stick = os.path.join(folder, "cut-stick.img")
         sticks.make(stick, "CUTSTICK")
         qemu.plug_stick(stick, "cutstick")
         after = rng.uniform(1, 10)
@@ -107,7 +129,7 @@ def cut(settings, number, rng, snapshot):
         inside = stream(qemu, counts, seconds)
         record["seconds_streaming"] = round(seconds, 1)
     qemu.kill()
-    status, files = crash_state(settings.path("disk.qcow2"), settings.path("crash"))
+    status, files = crash_state(disk, os.path.join(folder, "crash"))
     rows, damaged = judge(files, snapshot["serial"])
     record.update(e2fsck=status, rows_sent=snapshot["rows"] + inside, rows_found=rows,
                   rows_lost=snapshot["rows"] + inside - rows, damaged=damaged,
@@ -118,25 +140,26 @@ def cut(settings, number, rng, snapshot):
     return record
 
 
-def boot_crashed_disk(settings):
-    """Boots the disk the last cut left and reads the configuration folder."""
-    qemu = machine.Machine(settings.image, settings.run_dir, settings.path("disk.qcow2"))
+def boot_crashed_disk(settings, snapshot, host_files):
+    """Boots the disk the last cut left and reads the configuration folder
+    once the new run has written its header after those the host read."""
+    folder = snapshot["folder"]
+    qemu = machine.Machine(settings.image, folder, os.path.join(folder, snapshots.SAVED))
     qemu.start()
     try:
         conftest.record_boot("boot after a power cut", qemu.wait_booted())
         board = board_module.Board(qemu)
-        board.wait_service_active()
-        time.sleep(3)
+        starts = sum(content.count(b"Equipment Start Time:") for path, content in
+                     host_files.items() if records.is_tagsheet(path))
+        machine.wait_until(lambda: board.starts() > starts, 120, "the new run's header", 1)
         return board.tagsheets(), board.last_seen()
     finally:
         qemu.quit()
 
 
 @pytest.fixture(scope="module")
-def cuts(settings, figures):
-    snapshot = settings.snapshot()
-    if snapshot is None:
-        pytest.fail("there is no snapshot of a running logger: the board tests before failed")
+def cuts(settings, figures, installed_facts):
+    snapshot = saved_logger(settings)
     seed = settings.seed
     rng = random.Random(seed)
     done = []
@@ -144,7 +167,7 @@ def cuts(settings, figures):
     for number in range(settings.cuts):
         done.append(cut(settings, number, rng, snapshot))
         if number == 0:
-            booted = boot_crashed_disk(settings)
+            booted = boot_crashed_disk(settings, snapshot, done[0]["files"])
     lost = [record["rows_lost"] for record in done]
     figures["power_cuts"] = {
         "seed": seed, "cuts": len(done),
