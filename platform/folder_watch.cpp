@@ -81,7 +81,7 @@ void FolderWatch::arm() {
   armed_ = true;
   complete_ = false;
   watches_.clear();
-  removable_ = Fd();
+  removable_ = false;
   wakers_ = Fd(::epoll_create1(EPOLL_CLOEXEC));
   mounts_ = Fd(::open(mount_table_.c_str(), O_RDONLY | O_CLOEXEC));
   inotify_ = Fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
@@ -89,7 +89,7 @@ void FolderWatch::arm() {
   if (!watch_path() || !woken) return;
   Fd folder(::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!folder.valid()) return;
-  if (removable_elsewhere(folder)) removable_ = std::move(folder);
+  removable_ = removable_elsewhere(folder);
   complete_ = true;
 }
 
@@ -150,8 +150,9 @@ bool FolderWatch::changed() {
   for (int k = 0; k < count; ++k) {
     if (ready[k].data.fd != inotify_.get() || events_matter()) return true;
   }
+  // Looked up by its path: a descriptor held open would keep its mount busy.
   struct stat folder {};
-  return removable_.valid() && (::fstat(removable_.get(), &folder) != 0 || folder.st_nlink == 0);
+  return removable_ && (::stat(folder_.c_str(), &folder) != 0 || folder.st_nlink == 0);
 }
 
 // The watch of the folder itself (also when it is one of the folders above,

@@ -38,9 +38,9 @@ namespace kestrel {
 // mount table available. A folder that is the root of a mount of some folder
 // other than its file system's root (a bind mount) can be removed through
 // that other path without an event here; its link count is then looked at
-// too, a second system call per use (the board's /media/pi is a tmpfs of its
-// own, whose root cannot be removed). An incomplete watch still arms what it
-// can, so that a folder made later is noticed; until then every use lists.
+// too, a stat of the path per use (the board's /media/pi is a tmpfs of its
+// own, whose root cannot be removed; the test sandbox's is a bind mount). An incomplete watch still
+// arms what it can, so that a folder made later is noticed; until then every use lists.
 class FolderWatch {
  public:
   // `folder` is an absolute path; `mount_table` polls for mount changes.
@@ -76,8 +76,8 @@ class FolderWatch {
   bool complete_ = false;
   Fd mounts_;
   Fd inotify_;
-  Fd wakers_;     // epoll of both
-  Fd removable_;  // the folder, where its link count is looked at
+  Fd wakers_;               // epoll of both
+  bool removable_ = false;  // removable_elsewhere() at the last arm()
 };
 
 }  // namespace kestrel
