@@ -8,9 +8,10 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <sstream>
+#include <string_view>
 
 namespace kestrel {
 namespace {
@@ -55,6 +56,16 @@ bool changes_all_seen(const std::string& folder) {
     default:
       return false;
   }
+}
+
+// The n-th blank-separated field of a line, from 0; empty past the last.
+std::string_view field(std::string_view line, int n) {
+  for (; n > 0; --n) {
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) return {};
+    line.remove_prefix(blank + 1);
+  }
+  return line.substr(0, line.find(' '));
 }
 
 bool add_waker(const Fd& wakers, const Fd& fd, std::uint32_t events) {
@@ -129,14 +140,12 @@ bool FolderWatch::mount_root_is_file_system_root(unsigned long long mount_id) {
     if (got == 0) break;
     table.append(chunk, static_cast<std::size_t>(got));
   }
-  std::istringstream lines(table);
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream fields(line);
-    unsigned long long id = 0;
-    std::string parent;
-    std::string device;
-    std::string root;
-    if (fields >> id >> parent >> device >> root && id == mount_id) return root == "/";
+  const std::string id = std::to_string(mount_id);
+  for (std::string_view rest = table; !rest.empty();) {
+    const std::size_t end = std::min(rest.find('\n'), rest.size());
+    const std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    if (field(line, 0) == id) return field(line, 3) == "/";
   }
   return false;
 }
