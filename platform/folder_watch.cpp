@@ -78,8 +78,7 @@ bool add_waker(const Fd& wakers, const Fd& fd, std::uint32_t events) {
 
 }  // namespace
 
-FolderWatch::FolderWatch(std::string folder, std::string mount_table)
-    : folder_(std::move(folder)), mount_table_(std::move(mount_table)) {
+FolderWatch::FolderWatch(std::string folder) : folder_(std::move(folder)) {
   names_ = names_along(folder_);
   std::string prefix;
   if (!names_.empty()) path_.push_back("/");
@@ -94,7 +93,7 @@ void FolderWatch::arm() {
   watches_.clear();
   removable_ = false;
   wakers_ = Fd(::epoll_create1(EPOLL_CLOEXEC));
-  mounts_ = Fd(::open(mount_table_.c_str(), O_RDONLY | O_CLOEXEC));
+  mounts_ = Fd(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
   inotify_ = Fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   const bool woken = add_waker(wakers_, mounts_, EPOLLPRI) && add_waker(wakers_, inotify_, EPOLLIN);
   if (!watch_path() || !woken) return;

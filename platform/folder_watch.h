@@ -43,8 +43,8 @@ namespace kestrel {
 // arms what it can, so that a folder made later is noticed; until then every use lists.
 class FolderWatch {
  public:
-  // `folder` is an absolute path; `mount_table` polls for mount changes.
-  explicit FolderWatch(std::string folder, std::string mount_table = "/proc/self/mountinfo");
+  // `folder` is an absolute path.
+  explicit FolderWatch(std::string folder);
   FolderWatch(const FolderWatch&) = delete;
   FolderWatch& operator=(const FolderWatch&) = delete;
 
@@ -68,7 +68,6 @@ class FolderWatch {
   bool events_matter();
 
   std::string folder_;
-  std::string mount_table_;
   std::vector<std::string> names_;  // along the path: "media", "pi"
   std::vector<std::string> path_;   // its folders: "/", "/media", "/media/pi"
   std::vector<int> watches_;        // one per folder of path_ watched, in that order
