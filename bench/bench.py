@@ -171,7 +171,7 @@ def measure_pace(module, rate, seconds):
     radar sends `rate` frames a second inside the window (0: silent)."""
     frame = radar_sim.encode_frame(200)
     with sandbox(module) as box:
-        box.start()
+        start(box)
         pid = program_pid(box)
         time.sleep(1.5)  # past the start and the header's flush
         began, cpu_before = time.monotonic(), cpu_nanoseconds(pid)
@@ -190,10 +190,30 @@ def measure_pace(module, rate, seconds):
             "cores": (cpu_after - cpu_before) / 1e9 / (ended - began)}
 
 
+# Where sticks are mounted: "bind", the sandbox's bind mount of a host folder,
+# or "tmpfs", a tmpfs of its own mounted there at the start, as on the board.
+MEDIA = "bind"
+
+
 def sandbox(module, env=None):
     box = Sandbox(module=module, env=env)
     shutil.copy(Path(__file__).with_name("buzzer.py"), box.py / "buzzer.py")
     return box
+
+
+def start(box):
+    box.start()
+    if MEDIA == "tmpfs":
+        box.run_inside(["mount", "-t", "tmpfs", "-o", "mode=0755,size=64k", "kestrel-media",
+                        "/media/pi"])
+
+
+def insert_stick(box):
+    if MEDIA == "tmpfs":
+        box.run_inside(["mkdir", "/media/pi/STICK"])
+        box.mount_stick("STICK")
+    else:
+        box.insert_stick("STICK")
 
 
 def expected_lines(written, frames):
@@ -213,7 +233,7 @@ def _frame_ends(frames):
 def measure_rate(module, workload, seconds):
     frames, stick = WORKLOADS[workload]
     with sandbox(module) as box:
-        box.start()
+        start(box)
         pid = program_pid(box)
         before = cpu_seconds(pid)
         writer = Writer(box, frames, seconds=seconds)
@@ -223,7 +243,7 @@ def measure_rate(module, workload, seconds):
         after = cpu_seconds(pid)
         elapsed = done - writer.started
         if stick:
-            box.insert_stick("STICK")
+            insert_stick(box)
             box.send(b"\x00")
             box.wait_for_sudo(b"reboot", timeout=30)
             if not any(name.endswith(".txt") for name in box.stick_files("STICK")):
@@ -373,11 +393,16 @@ def main():
     parser.add_argument("--pace-seconds", type=float, default=20.0,
                         help="wall seconds per pace measurement (0: skip them)")
     parser.add_argument("--base", default="main", help="branch whose code is 'before'")
+    parser.add_argument("--media", choices=("bind", "tmpfs"), default="bind",
+                        help="/media/pi as the sandbox has it (a bind mount of a host folder) "
+                        "or a tmpfs of its own, as on the board")
     parser.add_argument("--output", default=str(REPO / "docs" / "performance.md"),
                         help="document whose results block is rewritten (plot beside it, .svg)")
     args = parser.parse_args()
     if os.geteuid() != 0:
         raise SystemExit("run as root: the sandbox mounts tmpfs sticks")
+    global MEDIA
+    MEDIA = args.media
 
     source, commit = baseline_source(args.base)
     log("building before (%s) and after (working tree)" % commit)
@@ -409,6 +434,8 @@ def main():
     svg.write_text(svg_plot(results, names))
     ran = "Before: %s (merge-base with %s); after: the working tree. Run %s" % (
         commit, args.base, time.strftime("%Y-%m-%d %H:%M"))
+    if MEDIA == "tmpfs":
+        ran += ", /media/pi a tmpfs of its own"
     block = "%s\n%s, %g s streams, the median rate of %d.\n\n%s%s" % (
         BEGIN, ran, args.seconds, args.repeat, table(results, names), END)
     text = rewrite_block(output.read_text() if output.exists() else BEGIN + END,

@@ -58,7 +58,8 @@ void import_module(PyObject* module, const char* name) {
 void check_signals() { checked_status(PyErr_CheckSignals()); }
 
 PythonPlatform::PythonPlatform(PyObject* module)
-    : files_(posix_files_, flush_to_storage),
+    : watched_files_(posix_files_, board::media_directory),
+      files_(watched_files_, flush_to_storage),
       sticks_watch_(board::media_directory),
       systemd_(std::getenv("NOTIFY_SOCKET")),
       status_report_(run_status_, sticks_watch_, systemd_),

@@ -1,5 +1,6 @@
 // The program's platform as the module provides it: pyserial, the buzzer
-// module, sys.stdout, and POSIX for files, shell and clock. What is appended
+// module, sys.stdout, and POSIX for files, shell and clock. The listing of
+// /media/pi is kept while its watch reports no change. What is appended
 // to a file reaches the storage on DurableFiles' terms: the radar link wakes
 // for the flushes, and every command waits for them.
 #pragma once
@@ -16,6 +17,7 @@
 #include "platform/status_report.h"
 #include "platform/stick_watch.h"
 #include "platform/systemd_notify.h"
+#include "platform/watched_files.h"
 
 namespace kestrel {
 
@@ -37,6 +39,7 @@ class PythonPlatform {
 
  private:
   PosixFiles posix_files_;
+  WatchedFiles watched_files_;  // /media/pi listed again only after a change
   DurableFiles files_;
   StickWatch sticks_watch_;
   RunStatus run_status_;
