@@ -47,7 +47,7 @@ def installed(board):
 @pytest.mark.scenario(1)
 class TestInstallAndBoot:
     def test_apt_installs_the_package_from_a_usb_stick(self, board, settings, figures):
-        """apt install ./kestrel_VERSION_armhf.deb from a stick mounted by hand"""
+        """apt install ./kestrel_VERSION_ARCH.deb from a stick mounted by hand"""
         name = os.path.basename(settings.deb)
         stick = settings.path("package-stick.img")
         sticks.make(stick, "KESTRELPKG", [settings.deb])

@@ -63,7 +63,7 @@ ROW_BYTES = len(records.row(b"01-01-2026", b"00-00-00", b"1.20"))
 
 
 def install(board, settings):
-    """apt install ./kestrel_VERSION_armhf.deb from a stick mounted by hand."""
+    """apt install ./kestrel_VERSION_ARCH.deb from a stick mounted by hand."""
     stick = settings.path("technician-package-stick.img")
     sticks.make(stick, "KESTRELPKG", [settings.deb])
     board.qemu.plug_stick(stick, "package")
