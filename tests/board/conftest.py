@@ -1,7 +1,8 @@
 """Options and shared state of the board tests. scripts/board-test passes the
 image, the package and the run folder; the image's manifest says which
-architecture the board is, and the package must be of the same; the figures and each test's outcome go
-to RUN/results.json, from which the report is written."""
+architecture the board is, and the package must be of the same. The figures
+and each test's outcome go to RUN/results.json, from which the report is
+written."""
 import json
 import os
 import subprocess
