@@ -1,9 +1,12 @@
 """Options and shared state of the board tests. scripts/board-test passes the
-image, the package and the run folder; the figures and each test's outcome go
-to RUN/results.json, from which the report is written."""
+image, the package and the run folder; the image's manifest says which
+architecture the board is, and the package must be of the same. The figures
+and each test's outcome go to RUN/results.json, from which the report is
+written."""
 import json
 import os
 import random
+import subprocess
 import sys
 import time
 
@@ -13,6 +16,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 
+import image as image_module  # noqa: E402
+import machine  # noqa: E402
 import snapshots  # noqa: E402
 
 RESULTS = {"tests": {}, "figures": {}, "boots": [], "restores": []}
@@ -21,7 +26,7 @@ RESULTS = {"tests": {}, "figures": {}, "boots": [], "restores": []}
 def pytest_addoption(parser):
     group = parser.getgroup("board")
     group.addoption("--image", help="folder of the guest image (tests/board/image.py)")
-    group.addoption("--deb", help="the armhf kestrel package to install")
+    group.addoption("--deb", help="the kestrel package to install, of the image's architecture")
     group.addoption("--run-dir", help="folder for the disks, sockets, logs and results")
     group.addoption("--cuts", type=int, default=5, help="power cuts")
     group.addoption("--seed", type=int, help="seed of the cuts' random moments (default: the time)")
@@ -41,6 +46,12 @@ class Settings:
         self.image = os.path.abspath(config.getoption("image"))
         self.deb = os.path.abspath(config.getoption("deb"))
         self.run_dir = os.path.abspath(config.getoption("run_dir"))
+        self.manifest = image_module.read_manifest(self.image)
+        self.arch = self.manifest["arch"]
+        deb_arch = package_architecture(self.deb)
+        if deb_arch != self.arch:
+            raise pytest.UsageError("the package %s is for %s, the image for %s"
+                                    % (os.path.basename(self.deb), deb_arch, self.arch))
         self.cuts = config.getoption("cuts")
         self.idle_seconds = config.getoption("idle_seconds")
         self.seed = config.getoption("seed")
@@ -50,6 +61,11 @@ class Settings:
 
     def path(self, name):
         return os.path.join(self.run_dir, name)
+
+
+def package_architecture(deb):
+    return subprocess.run(["dpkg-deb", "-f", deb, "Architecture"], capture_output=True,
+                          text=True, check=True).stdout.strip()
 
 
 @pytest.fixture(scope="session")
@@ -156,6 +172,10 @@ def pytest_collection_modifyitems(config, items):
 def pytest_sessionstart(session):
     RESULTS["started"] = time.time()
     RESULTS["load_start"] = "%.1f" % os.getloadavg()[0]
+    image_dir = session.config.getoption("image")
+    if image_dir:
+        RESULTS["arch"] = image_module.read_manifest(image_dir)["arch"]
+        RESULTS["qemu"] = machine.describe(RESULTS["arch"])
 
 
 def pytest_sessionfinish(session):

@@ -1,13 +1,18 @@
-"""Builds the guest: a Debian 12 armhf root with Debian's armmp kernel, set up
-as Raspberry Pi OS Lite sets up a board, with a simulated GPIO chip. The result
-is cached under BUILD/image-KEY/, keyed on everything that goes into it: the
-files of this folder and the Debian versions of the kernel it runs. The root,
-the kernel, its headers and its source all come from one set of the archive's
-armhf indexes (tools/arm_archive.py); nothing of armhf is installed on this
-machine.
+"""Builds the guest: a Debian 12 root for an ARM architecture with Debian's
+kernel for it, set up as Raspberry Pi OS Lite sets up a board, with a
+simulated GPIO chip. armhf (32-bit Raspberry Pi OS; the armmp kernel) and
+arm64 (64-bit Raspberry Pi OS, what most Pi 3, 4 and 5 run; the arm64 kernel)
+are built from the same steps. The result is cached under
+BUILD/image-ARCH-KEY/, keyed on everything that goes into it: the
+architecture, the files of this folder and the Debian versions of the kernel
+it runs; its manifest.json names the architecture for the machine and the
+tests. The root, the kernel, its headers and its source all come from one set
+of the archive's indexes for the architecture (tools/arm_archive.py); nothing
+of it is installed on this machine.
 
-    image.py BUILD      prints the folder of the image, building it if needed
+    image.py [--arch ARCH] BUILD    prints the folder of the image, building it if needed
 """
+import argparse
 import glob
 import hashlib
 import json
@@ -15,9 +20,10 @@ import os
 import shutil
 import subprocess
 import sys
+import re
 import time
 
-import armhf_ns
+import arm_ns
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -35,6 +41,13 @@ PACKAGES = ["systemd", "systemd-sysv", "systemd-timesyncd", "udev", "kmod", "pro
 KERNEL_SOURCE = "usr/src/linux-source-6.1.tar.xz"
 SIM_SOURCES = ["drivers/gpio/gpio-sim.c", "drivers/gpio/gpiolib.h", "kernel/irq/irq_sim.c"]
 IMAGE_SIZE = "2G"
+# What differs between the architectures: Debian's kernel flavour, and the
+# kernel's and the cross compiler's names for the target of the module build.
+ARCHES = {
+    "armhf": {"flavour": "armmp", "kernel_arch": "arm", "cross": "arm-linux-gnueabihf-"},
+    "arm64": {"flavour": "arm64", "kernel_arch": "arm64", "cross": "aarch64-linux-gnu-"},
+}
+DEFAULT_ARCH = "armhf"
 
 
 class ImageError(Exception):
@@ -57,27 +70,56 @@ def output(argv):
     return subprocess.run(argv, check=True, capture_output=True, text=True).stdout
 
 
-def kernel_versions(archive):
-    """The armmp kernel the archive's indexes have: its package, release and
-    version; its headers and source are fetched at the same version."""
-    names = [name for name in archive.depends("linux-image-armmp") if "linux-image-" in name]
+def arch_settings(arch):
+    try:
+        return ARCHES[arch]
+    except KeyError:
+        raise ImageError("no guest for architecture %r (known: %s)"
+                         % (arch, ", ".join(ARCHES))) from None
+
+
+def available_versions(archive, package):
+    """Every version of package the indexes hold, not only the candidate."""
+    return [line.split("|")[1].strip()
+            for line in archive.query(["apt-cache", "madison", package]).splitlines()
+            if line.count("|") == 2]
+
+
+def kernel_versions(archive, flavour):
+    """The kernel linux-image-FLAVOUR depends on in the archive's indexes: its
+    package, release and version. Its source is fetched at the same version.
+    The source, the kernel build tools and the flavours come from separate
+    uploads, so the newest source can be ahead of a kernel (arm64's signed
+    kernels follow a day or more later); the indexes keep the older sources.
+    The build tools (linux-kbuild) are the newest of the same series, as the
+    headers' dependency (>=) allows."""
+    meta = "linux-image-" + flavour
+    names = [name for name in archive.depends(meta) if "linux-image-" in name]
     if not names:
-        raise ImageError("the armhf indexes have no linux-image-armmp")
+        raise ImageError("the %s indexes have no %s" % (archive.arch, meta))
     package = names[0].split(":")[0]
     version = archive.candidate(package)
-    source = archive.candidate("linux-source-6.1")
-    if version is None or source != version:
-        raise ImageError("the armhf indexes have %s %s but linux-source-6.1 %s"
-                         % (package, version, source))
-    return {"package": package, "release": package[len("linux-image-"):], "version": version}
+    if version is None:
+        raise ImageError("the %s indexes have no version of %s" % (archive.arch, package))
+    sources = available_versions(archive, "linux-source-6.1")
+    if version not in sources:
+        raise ImageError("the %s indexes have %s %s but linux-source-6.1 only at %s"
+                         % (archive.arch, package, version, ", ".join(sources) or "none"))
+    kbuild = archive.candidate("linux-kbuild-6.1")
+    if kbuild is None or subprocess.call(["dpkg", "--compare-versions", kbuild, "ge",
+                                          version]) != 0:
+        raise ImageError("the %s indexes have %s %s but linux-kbuild-6.1 %s"
+                         % (archive.arch, package, version, kbuild))
+    return {"package": package, "release": package[len("linux-image-"):], "version": version,
+            "kbuild": kbuild}
 
 
-def image_key(versions, suites):
+def image_key(arch, versions, suites):
     digest = hashlib.sha256()
-    digest.update(json.dumps([versions, suites, PACKAGES, arm_archive.MIRRORS, FIRST_USER,
+    digest.update(json.dumps([arch, versions, suites, PACKAGES, arm_archive.MIRRORS, FIRST_USER,
                               IMAGE_SIZE]).encode())
     for path in sorted(glob.glob(os.path.join(GUEST, "*")) + [os.path.abspath(__file__),
-                                                              armhf_ns.__file__,
+                                                              arm_ns.__file__,
                                                               arm_archive.__file__]):
         digest.update(os.path.basename(path).encode())
         with open(path, "rb") as source:
@@ -85,11 +127,11 @@ def image_key(versions, suites):
     return digest.hexdigest()[:16]
 
 
-def build_gpio_sim(work, archive, versions, armhf_root, log):
+def build_gpio_sim(work, archive, versions, arm_root, log):
     """gpio-sim.ko for the guest's kernel: Debian's kernels leave it out, so it
-    is built here from Debian's kernel source against the armmp headers. The
-    headers' tools are armhf programs: they run through qemu-arm with the
-    libraries of the armhf root."""
+    is built here from Debian's kernel source against the kernel's headers.
+    The headers' tools are programs of the guest's architecture: they run
+    through qemu-user with the libraries of that architecture's root."""
     debs = os.path.join(work, "debs")
     headers = os.path.join(work, "headers")
     module = os.path.join(work, "gpio-sim")
@@ -99,7 +141,7 @@ def build_gpio_sim(work, archive, versions, armhf_root, log):
     common = release.rsplit("-", 1)[0] + "-common"
     archive.download(["linux-headers-%s=%s" % (release, version),
                       "linux-headers-%s=%s" % (common, version),
-                      "linux-kbuild-6.1=%s" % version], debs)
+                      "linux-kbuild-6.1=%s" % versions["kbuild"]], debs)
     for deb in sorted(glob.glob(os.path.join(debs, "*.deb"))):
         run(["dpkg-deb", "-x", deb, headers], log)
     source = os.path.join(work, "source")
@@ -129,9 +171,10 @@ def build_gpio_sim(work, archive, versions, armhf_root, log):
     with open(irq_sim, "w") as text:
         text.write(patched)
     shutil.copy(os.path.join(GUEST, "Kbuild"), module)
-    run(["make", "-C", tree, "M=" + module, "ARCH=arm",
-         "CROSS_COMPILE=arm-linux-gnueabihf-", "modules"], log,
-        env=dict(os.environ, QEMU_LD_PREFIX=armhf_root))
+    target = arch_settings(archive.arch)
+    run(["make", "-C", tree, "M=" + module, "ARCH=" + target["kernel_arch"],
+         "CROSS_COMPILE=" + target["cross"], "modules"], log,
+        env=dict(os.environ, QEMU_LD_PREFIX=arm_root))
     return os.path.join(module, "gpio-sim.ko")
 
 
@@ -172,12 +215,12 @@ def add_device_nodes(disk, log):
     os.remove(commands)
 
 
-def build(folder, archive, versions, armhf_root, log):
+def build(folder, archive, versions, arm_root, log):
     work = folder + ".work"
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     started = time.monotonic()
-    module = build_gpio_sim(work, archive, versions, armhf_root, log)
+    module = build_gpio_sim(work, archive, versions, arm_root, log)
     root = os.path.join(work, "root")
     build_root(root, archive, versions, module, log)
     release = versions["release"]
@@ -189,7 +232,8 @@ def build(folder, archive, versions, armhf_root, log):
          IMAGE_SIZE], log)
     shutil.rmtree(root)
     add_device_nodes(os.path.join(work, "rootfs.img"), log)
-    manifest = {"kernel": versions, "first_user": FIRST_USER, "packages": packages.split("\n")[:-1],
+    manifest = {"arch": archive.arch, "kernel": versions, "first_user": FIRST_USER,
+                "packages": packages.split("\n")[:-1],
                 "build_seconds": round(time.monotonic() - started), "built_at": time.time()}
     with open(os.path.join(work, "manifest.json"), "w") as out:
         json.dump(manifest, out, indent=1)
@@ -198,19 +242,21 @@ def build(folder, archive, versions, armhf_root, log):
     os.rename(work, folder)
 
 
-def build_in_namespace(folder, *build_args):
-    """Builds with armhf emulation: in a child process with a namespace of its
-    own where the kernel allows that, else with the machine's binfmt_misc."""
+def build_in_namespace(folder, archive, *build_args):
+    """Builds with the emulation of the archive's architecture: in a child
+    process with a namespace of its own where the kernel allows that, else
+    with the machine's binfmt_misc."""
+    build_args = (archive,) + build_args
     log = build_args[-1]
-    if not armhf_ns.sandboxed_binfmt():
-        with armhf_ns.machine_wide():
+    if not arm_ns.sandboxed_binfmt():
+        with arm_ns.machine_wide(archive.arch):
             build(folder, *build_args)
         return
     child = os.fork()
     if child == 0:
         status = 1
         try:
-            armhf_ns.enter_private_armhf_namespace()
+            arm_ns.enter_private_namespace(archive.arch)
             build(folder, *build_args)
             status = 0
         except Exception as error:  # pylint: disable=broad-except
@@ -223,32 +269,56 @@ def build_in_namespace(folder, *build_args):
         raise ImageError("building the guest failed (log: %s)" % log)
 
 
-def image(build_dir):
-    """The folder of the cached image for today's kernel, built if missing."""
+def stale_images(build_dir, arch):
+    """The cached images of arch in build_dir; for armhf also those of the
+    folders named before the architecture was part of the name."""
+    names = [name for name in os.listdir(build_dir) if name.startswith("image-%s-" % arch)]
+    if arch == "armhf":
+        names += [name for name in os.listdir(build_dir)
+                  if re.fullmatch(r"image-[0-9a-f]{16}(\.work)?", name)]
+    return [os.path.join(build_dir, name) for name in names]
+
+
+def image(build_dir, arch=DEFAULT_ARCH):
+    """The folder of arch's cached image for today's kernel, built if missing;
+    the images of the other architectures stay."""
+    settings = arch_settings(arch)
     repo_build = os.path.join(REPO, "build")
-    archive = arm_archive.Archive("armhf", os.path.join(repo_build, "armhf", "apt"))
+    archive = arm_archive.Archive(arch, os.path.join(repo_build, arch, "apt"))
     archive.update()
-    versions = kernel_versions(archive)
-    folder = os.path.join(build_dir, "image-" + image_key(versions, archive.suites()))
+    versions = kernel_versions(archive, settings["flavour"])
+    folder = os.path.join(build_dir, "image-%s-%s" % (arch, image_key(arch, versions,
+                                                                       archive.suites())))
     if os.path.exists(os.path.join(folder, "manifest.json")):
         return folder
-    armhf_root = arm_archive.root("armhf", repo_build, archive)
+    arm_root = arm_archive.root(arch, repo_build, archive)
     os.makedirs(build_dir, exist_ok=True)
-    for old in glob.glob(os.path.join(build_dir, "image-*")):
+    for old in stale_images(build_dir, arch):
         shutil.rmtree(old)
-    log = os.path.join(build_dir, "image.log")
+    log = os.path.join(build_dir, "image-%s.log" % arch)
     if os.path.exists(log):
         os.remove(log)
-    print("building the guest image (log: %s)" % log, file=sys.stderr)
-    build_in_namespace(folder, archive, versions, armhf_root, log)
+    print("building the %s guest image (log: %s)" % (arch, log), file=sys.stderr)
+    build_in_namespace(folder, archive, versions, arm_root, log)
     return folder
 
 
+def read_manifest(folder):
+    """What the image's build recorded; images built before the architecture
+    was recorded are armhf."""
+    with open(os.path.join(folder, "manifest.json")) as saved:
+        found = json.load(saved)
+    found.setdefault("arch", DEFAULT_ARCH)
+    return found
+
+
 def main(argv):
-    if len(argv) != 2:
-        sys.exit(__doc__)
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--arch", default=DEFAULT_ARCH, choices=sorted(ARCHES))
+    parser.add_argument("build", help="the folder of the cached images (build/board)")
+    options = parser.parse_args(argv[1:])
     try:
-        print(image(os.path.abspath(argv[1])))
+        print(image(os.path.abspath(options.build), options.arch))
     except (ImageError, arm_archive.ArchiveError) as error:
         sys.exit("image: %s" % error)
 

@@ -33,9 +33,10 @@ NOTE_START = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d /dev/sd[a-z]+1: not mou
 
 def fetch_udisks2(board, settings):
     """udisks2 and what the board lacks of what it needs (recommends left
-    out), as armhf packages: apt resolves against the board's dpkg status
-    with the project's armhf indexes and only downloads."""
-    archive = arm_archive.Archive("armhf", os.path.join(image.REPO, "build", "armhf", "apt"))
+    out), as packages of the board's architecture: apt resolves against the
+    board's dpkg status with the project's indexes for it and only downloads."""
+    archive = arm_archive.Archive(settings.arch,
+                                  os.path.join(image.REPO, "build", settings.arch, "apt"))
     archive.update()
     status = settings.path("desktop-dpkg-status")
     with open(status, "wb") as out:

@@ -1,0 +1,122 @@
+"""The two boards, armhf and arm64, chosen by the image: which QEMU machine an
+image gets, which kernel and build tools its build takes from the indexes,
+and which cached images a build replaces. They need no board."""
+import json
+import os
+
+import pytest
+
+import arm_ns
+import board_report
+import image
+import machine
+
+
+def image_folder(tmp_path, arch):
+    folder = tmp_path / ("image-%s" % (arch or "old"))
+    folder.mkdir()
+    manifest = {"kernel": {"package": "linux-image-k", "release": "k", "version": "1"}}
+    if arch:
+        manifest["arch"] = arch
+    (folder / "manifest.json").write_text(json.dumps(manifest))
+    return str(folder)
+
+
+class TestMachineOfTheImage:
+    def command(self, tmp_path, arch):
+        qemu = machine.Machine(image_folder(tmp_path, arch), str(tmp_path), "disk.qcow2")
+        argv = qemu.command_line()
+        return argv[0], dict(zip(argv[1:], argv[2:]))
+
+    def test_arm64_image_runs_on_the_64_bit_virt_machine(self, tmp_path):
+        program, options = self.command(tmp_path, "arm64")
+        assert (program, options["-M"], options["-cpu"]) == (
+            "qemu-system-aarch64", "virt", "cortex-a53")
+
+    @pytest.mark.parametrize("arch", ["armhf", None])
+    def test_armhf_image_keeps_its_pci_bus_below_4_gib(self, tmp_path, arch):
+        """armmp is not LPAE: without highmem=off it finds no USB controller.
+        Images from before the manifest named its architecture are armhf."""
+        program, options = self.command(tmp_path, arch)
+        assert (program, options["-M"], options["-cpu"]) == (
+            "qemu-system-arm", "virt,highmem=off", "cortex-a15")
+
+    def test_an_image_of_another_architecture_has_no_machine(self, tmp_path):
+        with pytest.raises(machine.BoardError):
+            machine.Machine(image_folder(tmp_path, "riscv64"), str(tmp_path), "disk.qcow2")
+
+
+class FakeArchive:
+    """The indexes as apt-cache answers for them."""
+
+    arch = "arm64"
+
+    def __init__(self, candidates, sources):
+        self.candidates = candidates
+        self.sources = sources
+
+    def depends(self, package):
+        return ["linux-image-6.1.0-57-arm64"] if package == "linux-image-arm64" else []
+
+    def candidate(self, package):
+        return self.candidates.get(package)
+
+    def query(self, argv):
+        assert argv == ["apt-cache", "madison", "linux-source-6.1"]
+        return "".join("linux-source-6.1 | %s | http://mirror arm64 Packages\n" % version
+                       for version in self.sources)
+
+
+class TestKernelOfTheIndexes:
+    KERNEL = "linux-image-6.1.0-57-arm64"
+
+    def test_source_ahead_of_the_kernel_is_taken_at_the_kernel_version(self):
+        archive = FakeArchive({self.KERNEL: "6.1.192-3", "linux-source-6.1": "6.1.194-1",
+                               "linux-kbuild-6.1": "6.1.194-1"}, ["6.1.194-1", "6.1.192-3"])
+        assert image.kernel_versions(archive, "arm64") == {
+            "package": self.KERNEL, "release": "6.1.0-57-arm64", "version": "6.1.192-3",
+            "kbuild": "6.1.194-1"}
+
+    @pytest.mark.parametrize("sources, kbuild", [(["6.1.194-1"], "6.1.194-1"),
+                                                 (["6.1.192-3"], "6.1.176-1"),
+                                                 (["6.1.192-3"], None)])
+    def test_no_source_at_the_kernel_version_or_older_build_tools_are_refused(self, sources,
+                                                                              kbuild):
+        archive = FakeArchive({self.KERNEL: "6.1.192-3", "linux-kbuild-6.1": kbuild}, sources)
+        with pytest.raises(image.ImageError):
+            image.kernel_versions(archive, "arm64")
+
+    def test_an_architecture_without_a_guest_is_refused(self, tmp_path):
+        with pytest.raises(image.ImageError):
+            image.image(str(tmp_path), "i386")
+
+
+def test_a_build_replaces_only_the_images_of_its_own_architecture(tmp_path):
+    names = ["image-arm64-0123456789abcdef", "image-arm64-fedcba9876543210.work",
+             "image-armhf-0123456789abcdef", "image-0123456789abcdef", "image-armhf.log",
+             "image-arm64.log"]
+    for name in names:
+        (tmp_path / name).mkdir()
+
+    def stale(arch):
+        return sorted(os.path.basename(path) for path in image.stale_images(str(tmp_path), arch))
+    assert stale("arm64") == ["image-arm64-0123456789abcdef", "image-arm64-fedcba9876543210.work"]
+    assert stale("armhf") == ["image-0123456789abcdef", "image-armhf-0123456789abcdef"]
+
+
+@pytest.mark.parametrize("arch, name", [("armhf", "qemu-arm"), ("arm64", "qemu-aarch64")])
+def test_the_emulator_is_registered_under_its_own_name_and_opened_at_once(arch, name):
+    fields = arm_ns.binfmt_rule(arch).split(":")
+    assert (fields[1], fields[-2], fields[-1]) == (name, "/usr/bin/%s-static" % name, "F")
+
+
+def test_the_report_names_the_architecture_and_its_machine():
+    run = {"started": 0, "finished": 60, "load_start": "0.1", "load_end": "0.2", "tests": {},
+           "figures": {}, "boots": [], "arch": "arm64", "qemu": machine.describe("arm64")}
+    manifest = {"arch": "arm64", "first_user": "fieldtech", "build_seconds": 1, "built_at": 0,
+                "kernel": {"package": "linux-image-6.1.0-57-arm64", "version": "6.1.192-3"}}
+    text = board_report.report(board_report.merged([run]), manifest, 0, "scripts/board-test")
+    assert "# kestrel on a booted arm64 board" in text
+    assert "`apt install ./kestrel_VERSION_arm64.deb`" in text
+    assert "`qemu-system-aarch64 -M virt -cpu cortex-a53 -smp 2 -m 1024` under TCG" in text
+    assert "| architecture | arm64 |" in text
