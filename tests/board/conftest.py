@@ -104,7 +104,6 @@ def installed(request, settings, installed_facts):
     board = snapshots.restore(settings, settings.path(request.node.name))
     RESULTS["restores"].append(round(time.monotonic() - started, 1))
     try:
-        board.wait_service_active()
         yield board
     finally:
         board.qemu.quit()

@@ -130,15 +130,17 @@ def ready_to_save(board, install_seconds):
 
 def restore(settings, folder):
     """A board in folder restored from a copy of the cached `installed`
-    state, its shell answering."""
+    state, its shell answering and the logger running."""
     os.makedirs(folder, exist_ok=True)
     copy = os.path.join(folder, SAVED)
     shutil.copyfile(os.path.join(_folder(settings), SAVED), copy)
     qemu = machine.Machine(settings.image, folder, copy)
     qemu.start(loadvm=INSTALLED, shell=False)
+    board = board_module.Board(qemu)
     try:
         qemu.resume_shell()
+        board.wait_service_active()
     except BaseException:
         qemu.quit()
         raise
-    return board_module.Board(qemu)
+    return board

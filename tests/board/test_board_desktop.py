@@ -97,7 +97,6 @@ def desktop(settings, figures, installed_facts):
     """The installed board with udisks2 running."""
     board = snapshots.restore(settings, settings.path("desktop"))
     try:
-        board.wait_service_active()
         install_udisks2(board, settings, figures)
         yield board
     finally:

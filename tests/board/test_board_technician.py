@@ -66,7 +66,6 @@ def technician(settings, figures, installed_facts):
     started = time.monotonic()
     board = snapshots.restore(settings, settings.path("technician"))
     try:
-        board.wait_service_active()
         yield board
     finally:
         board.qemu.quit()

@@ -88,7 +88,6 @@ def saved_logger(settings):
     folder = settings.path("power-cuts")
     board = snapshots.restore(settings, folder)
     try:
-        board.wait_service_active()
         rows = board.rows()
         board.send_frames([100 + n for n in range(30)], rate=10)
         board.wait_rows(rows + 30)
