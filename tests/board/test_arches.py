@@ -110,13 +110,44 @@ def test_the_emulator_is_registered_under_its_own_name_and_opened_at_once(arch, 
     assert (fields[1], fields[-2], fields[-1]) == (name, "/usr/bin/%s-static" % name, "F")
 
 
+def board_of(arch, tests, figures, boots):
+    run = {"started": 0, "finished": 60, "load_start": "0.1", "load_end": "0.2", "tests": tests,
+           "figures": figures, "boots": boots, "arch": arch, "qemu": machine.describe(arch)}
+    manifest = {"arch": arch, "first_user": "fieldtech", "build_seconds": 1, "built_at": 0,
+                "kernel": {"package": "linux-image-" + arch, "version": "6.1.192-3"}}
+    return board_report.board(manifest, 0, "scripts/board-test --arch " + arch, [run])
+
+
+def scenario(number, doc, outcome, order=0):
+    return {"scenario": number, "title": "Title %d" % number, "doc": doc, "outcome": outcome,
+            "order": order}
+
+
 def test_the_report_names_the_architecture_and_its_machine():
-    run = {"started": 0, "finished": 60, "load_start": "0.1", "load_end": "0.2", "tests": {},
-           "figures": {}, "boots": [], "arch": "arm64", "qemu": machine.describe("arm64")}
-    manifest = {"arch": "arm64", "first_user": "fieldtech", "build_seconds": 1, "built_at": 0,
-                "kernel": {"package": "linux-image-6.1.0-57-arm64", "version": "6.1.192-3"}}
-    text = board_report.report(board_report.merged([run]), manifest, 0, "scripts/board-test")
+    text = board_report.report(board_of("arm64", {}, {}, []))
     assert "# kestrel on a booted arm64 board" in text
-    assert "`apt install ./kestrel_VERSION_arm64.deb`" in text
-    assert "`qemu-system-aarch64 -M virt -cpu cortex-a53 -smp 2 -m 1024` under TCG" in text
+    assert "`kestrel_VERSION_arm64.deb`" in text
+    assert "| QEMU, under TCG | `qemu-system-aarch64 -M virt -cpu cortex-a53 -smp 2 -m 1024` |" in text
     assert "| architecture | arm64 |" in text
+
+
+def test_side_by_side_lines_up_each_scenario_boot_and_figure_under_both_boards():
+    armhf = board_of("armhf", {"a": scenario(1, "installs", "passed"),
+                               "b": scenario(7, "cuts", "failed", 1)},
+                     {"power_cuts": {"cuts": 20, "rows_lost_worst": 3}},
+                     [{"what": "first boot", "seconds": 58.0}, {"what": "reboot", "seconds": 61.0},
+                      {"what": "reboot", "seconds": 62.0}])
+    arm64 = board_of("arm64", {"a": scenario(1, "installs", "passed"),
+                               "c": scenario(2, "rows", "xfailed")},
+                     {"power_cuts": {"cuts": 5, "rows_lost_worst": 1}},
+                     [{"what": "first boot", "seconds": 51.0}, {"what": "reboot", "seconds": 60.0}])
+    lines = board_report.side_by_side([armhf, arm64]).splitlines()
+    assert lines[0] == "# kestrel on booted boards: armhf and arm64"
+    for row in ("| 1 | Title 1 | installs | passed | passed | |",
+                "| 2 | Title 2 | rows | - | expected failure | |",
+                "| 7 | Title 7 | cuts | **FAILED** | - | |",
+                "| first boot | 58.0 | 51.0 |", "| reboot | 61.0 | 60.0 |", "| reboot | 62.0 | - |",
+                "| cuts | 20 | 5 |", "| rows lost per cut, worst | 3 | 1 |",
+                "| tests | 1 failed, 1 passed | 1 passed, 1 xfailed |"):
+        assert row.replace("| |", "|  |") in lines, row
+    assert lines.index("## armhf in detail") < lines.index("## arm64 in detail")
