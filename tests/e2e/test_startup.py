@@ -138,9 +138,13 @@ class TestReceiveCycle:
 
     def test_ctrl_c_ends_the_busy_poll_with_keyboard_interrupt(self, sandbox):
         sandbox.start()
-        program = [pid for pid in sandbox.pids() if pid != sandbox.pid1]
-        assert len(program) == 1
-        os.kill(program[0], signal.SIGINT)
+
+        def program():
+            return [pid for pid in sandbox.pids() if pid != sandbox.pid1]
+
+        # The recording sudo that marked the start may not have exited yet.
+        sandbox.wait_until(lambda: len(program()) == 1, what="the program alone in the sandbox")
+        os.kill(program()[0], signal.SIGINT)
         # The interpreter ends an uncaught KeyboardInterrupt by SIGINT: 128 + 2.
         assert sandbox.wait_exit() == 130
         assert traceback_tail(sandbox) == "KeyboardInterrupt"
