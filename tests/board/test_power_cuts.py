@@ -100,6 +100,26 @@ def saved_logger(settings):
     return snapshot
 
 
+def until_the_cut(qemu, counts, rng, record, stick=None):
+    """Frames for a random time, or with a stick (an export) frames for a
+    while, the stick and a random time after it; records the moment and
+    returns how many frames were inside the window."""
+    if not stick:
+        seconds = rng.uniform(1, 45)
+        record["seconds_streaming"] = round(seconds, 1)
+        return stream(qemu, counts, seconds)
+    inside = stream(qemu, counts, rng.uniform(2, 15))
+    sticks.make(stick, "CUTSTICK")
+    qemu.plug_stick(stick, "cutstick")
+    after = rng.uniform(1, 10)
+    deadline = time.monotonic() + after
+    while time.monotonic() < deadline:  # frames outside the window, to notice the stick
+        qemu.radar.send(radar_sim.encode_frame(400))
+        time.sleep(0.1)
+    record["seconds_after_stick"] = round(after, 1)
+    return inside
+
+
 def cut(settings, number, rng, snapshot):
     """One cut; returns its record."""
     export = number % EXPORT_EVERY == EXPORT_EVERY - 1
@@ -112,21 +132,8 @@ def cut(settings, number, rng, snapshot):
     restored = time.monotonic() - started
     record = {"cut": number + 1, "during": "export" if export else "streaming",
               "restore_seconds": round(restored, 1)}
-    if export:
-        inside = stream(qemu, counts, rng.uniform(2, 15))
-        stick = os.path.join(folder, "cut-stick.img")
-        sticks.make(stick, "CUTSTICK")
-        qemu.plug_stick(stick, "cutstick")
-        after = rng.uniform(1, 10)
-        deadline = time.monotonic() + after
-        while time.monotonic() < deadline:  # frames outside the window, to notice the stick
-            qemu.radar.send(radar_sim.encode_frame(400))
-            time.sleep(0.1)
-        record["seconds_after_stick"] = round(after, 1)
-    else:
-        seconds = rng.uniform(1, 45)
-        inside = stream(qemu, counts, seconds)
-        record["seconds_streaming"] = round(seconds, 1)
+    stick = os.path.join(folder, "cut-stick.img")
+    inside = until_the_cut(qemu, counts, rng, record, stick if export else None)
     qemu.kill()
     status, files = crash_state(disk, os.path.join(folder, "crash"))
     rows, damaged = judge(files, snapshot["serial"])
@@ -139,21 +146,33 @@ def cut(settings, number, rng, snapshot):
     return record
 
 
-def boot_crashed_disk(settings, snapshot, host_files):
-    """Boots the disk the last cut left and reads the configuration folder
-    once the new run has written its header after those the host read."""
-    folder = snapshot["folder"]
+def boot_after_cut(settings, folder, host_files):
+    """Boots the disk a cut left in folder, as the power coming back does,
+    and waits until the new run has written its header after those the host
+    read: (board, seconds to boot)."""
     qemu = machine.Machine(settings.image, folder, os.path.join(folder, snapshots.SAVED))
     qemu.start()
     try:
-        conftest.record_boot("boot after a power cut", qemu.wait_booted())
+        seconds = qemu.wait_booted()
         board = board_module.Board(qemu)
         starts = sum(content.count(b"Equipment Start Time:") for path, content in
                      host_files.items() if records.is_tagsheet(path))
         machine.wait_until(lambda: board.starts() > starts, 120, "the new run's header", 1)
+    except BaseException:
+        qemu.quit()
+        raise
+    return board, seconds
+
+
+def boot_crashed_disk(settings, snapshot, host_files):
+    """Boots the disk the first cut left and reads the configuration folder
+    once the new run has started."""
+    board, seconds = boot_after_cut(settings, snapshot["folder"], host_files)
+    conftest.record_boot("boot after a power cut", seconds)
+    try:
         return board.tagsheets(), board.last_seen()
     finally:
-        qemu.quit()
+        board.qemu.quit()
 
 
 @pytest.fixture(scope="module")
