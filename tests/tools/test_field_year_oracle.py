@@ -55,7 +55,7 @@ def test_distance_text_is_the_count_in_metres_with_two_decimals():
 
 
 def batch_at(epoch, counts, read_after=0.4):
-    batch = oracle.Batch(written=0, fake_from=epoch, counts=counts, end_offset=0, run=1)
+    batch = oracle.Batch(written=0, fake_from=epoch, counts=counts, end_frame=0, run=1)
     batch.fake_to = epoch + read_after
     return batch
 

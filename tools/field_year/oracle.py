@@ -96,16 +96,17 @@ class LocalTexts:
 
 class Batch:
     """Frames written to the radar line in one go: the detections among them by
-    their counts, and when they went (real time) and were read (fake time)."""
+    their counts, when they went (real time), and the fake time before they were
+    written and once the logger had printed the last one's distance."""
 
-    __slots__ = ("written", "fake_from", "fake_to", "counts", "end_offset", "run")
+    __slots__ = ("written", "fake_from", "fake_to", "counts", "end_frame", "run")
 
-    def __init__(self, written, fake_from, counts, end_offset, run):
+    def __init__(self, written, fake_from, counts, end_frame, run):
         self.written = written
         self.fake_from = fake_from
-        self.fake_to = None  # set once the logger has read the batch's last byte
+        self.fake_to = None  # set once the logger has handled the batch's last frame
         self.counts = counts
-        self.end_offset = end_offset
+        self.end_frame = end_frame  # frames of the run up to the batch's last
         self.run = run
 
     def seconds(self, slack=1.0):

@@ -202,7 +202,8 @@ def process_figures(box):
     """VmRSS and VmHWM (KiB) and open descriptors of the logger's interpreter."""
     for pid in box.pids():
         try:
-            if b"import kestrel" not in Path("/proc/%d/cmdline" % pid).read_bytes():
+            argv = Path("/proc/%d/cmdline" % pid).read_bytes().split(b"\0")
+            if b"import kestrel" not in argv or os.path.basename(argv[0]) == b"bwrap":
                 continue
             status = dict(line.split(":", 1) for line in Path("/proc/%d/status" % pid).read_text().splitlines())
             descriptors = len(os.listdir("/proc/%d/fd" % pid))
@@ -260,7 +261,7 @@ class Life:
         termios.tcflush(self.box.slave, termios.TCIFLUSH)
         self.run += 1
         self.run_batches = []
-        self.run_frames = 0
+        self.run_frames = self.run_handled = self.console_read = 0
         self.written = 0
         self.pending.clear()
         files, size = tree_size(self.box.tagsheets_dir)
@@ -326,15 +327,24 @@ class Life:
 
     # -- the radar -------------------------------------------------------
 
-    def note_consumed(self):
-        consumed = self.written - self.box.waiting_bytes()
-        while self.pending and self.pending[0].end_offset <= consumed:
-            self.pending.popleft().fake_to = self.clock.now()
+    def handled_frames(self):
+        """Frames whose distance the logger has printed in this run, counted on from last time."""
+        console = self.box._stdout
+        with console.changed:
+            self.run_handled += console.data.count(b"Distance of object:", self.console_read)
+            self.console_read = max(len(console.data) - len(b"Distance of object:") + 1, 0)
+        return self.run_handled
+
+    def note_handled(self):
+        now = self.clock.now()
+        handled = self.handled_frames()
+        while self.pending and self.pending[0].end_frame <= handled:
+            self.pending.popleft().fake_to = now
 
     def write_chunk(self, walk_share):
         deadline = time.monotonic() + 30
         while True:
-            self.note_consumed()
+            self.note_handled()
             if self.box.waiting_bytes() <= BACKLOG:
                 break
             if not self.running() or time.monotonic() > deadline:
@@ -350,7 +360,7 @@ class Life:
         self.written += len(data)
         self.frames += len(counts)
         self.run_frames += len(counts)
-        batch = oracle.Batch(written, fake, walk, self.written, self.run)
+        batch = oracle.Batch(written, fake, walk, self.run_frames, self.run)
         self.batches.append(batch)
         self.run_batches.append(len(self.batches) - 1)
         self.pending.append(batch)
@@ -360,8 +370,8 @@ class Life:
         """Until the logger has printed the distance of every frame of this run."""
         deadline = time.monotonic() + 30
         while self.running() and time.monotonic() < deadline:
-            self.note_consumed()
-            if not self.pending and self.box.console_bytes().count(b"Distance of object:") >= self.run_frames:
+            self.note_handled()
+            if not self.pending:
                 return True
             time.sleep(0.01)
         return False
