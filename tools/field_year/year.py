@@ -225,7 +225,7 @@ class Life:
         self.form, self.seed = form, seed
         self.rng = random.Random(seed)
         self.box = box
-        self.radar = Radar(self.rng)
+        self.radar = Radar(random.Random(seed + 1))  # its own, so that events replay by the seed
         self.findings = Findings()
         self.card = Card(box.tagsheets_dir, self.findings)
         self.texts = oracle.LocalTexts()
@@ -248,6 +248,9 @@ class Life:
         self.starts, self.kills, self.exports, self.days = [], [], [], []
         self.skew = 0.0
         self.day = 0
+        self.restarts_after_sticks = 0
+        self.checked_batches = 0  # batches held against a good stick already
+        self.rows_past_their_day = 0  # on the last good stick: rows of runs that went past midnight
 
     # -- the logger's runs ----------------------------------------------
 
@@ -305,6 +308,15 @@ class Life:
             self.findings.add("missing", "day %d: %d detections of a run that ended by an export are "
                               "not on the card" % (self.day + 1, len(lost_written)))
         self.check_doubled()
+        self.check_restarts()
+
+    def check_restarts(self):
+        """Every restart the logger asked for followed a stick: no loop of restarts."""
+        restarts = sum(argv[:1] == [b"reboot"] for argv in self.box.sudo_log())
+        if restarts != self.restarts_after_sticks:
+            self.findings.add("stuck", "day %d: %d restarts, %d after a stick"
+                              % (self.day + 1, restarts, self.restarts_after_sticks))
+            self.restarts_after_sticks = restarts
 
     def check_last_seen(self):
         text = (self.box.config_dir / "current_time.txt").read_bytes()
@@ -414,6 +426,7 @@ class Life:
         if kind == "killed":
             time.sleep(self.rng.uniform(0, 0.5))
             self.exports.append((self.day, kind, files, size, None, "killed"))
+            self.restarts_after_sticks = sum(argv[:1] == [b"reboot"] for argv in self.box.sudo_log())
             self.kill("SIGKILL during an export")
             return
         try:
@@ -424,9 +437,11 @@ class Life:
             self.end_run("stuck export")
             return
         seconds = time.monotonic() - began
-        outcome = "ok"
+        self.restarts_after_sticks += 1
         if kind == "good":
-            outcome = self.check_stick(name)
+            outcome = self.check_stick(name, final=self.day == self.form.days - 1)
+        else:
+            outcome = self.failure_told(name, kind)
         self.exports.append((self.day, kind, files, size, seconds, outcome))
         self.end_run("export")
 
@@ -445,20 +460,39 @@ class Life:
             for pid in rsync:
                 os.kill(pid, signal.SIGCONT)
 
-    def check_stick(self, name):
-        """Every detection so far on the stick, but those lost to an end; no row twice."""
+    def failure_told(self, name, kind):
+        """A stick that cannot take the copy must end in the logger's note of a failed export;
+        one pulled after rsync was done may have taken it."""
+        told = any(line.startswith(b"kestrel: export to /media/pi/%s failed" % name.encode())
+                   for line in self.box.stderr())
+        if not told and kind != "pulled":
+            self.findings.add("missing", "day %d: the %s stick %s was taken for a good export"
+                              % (self.day + 1, kind, name))
+        return "failure told" if told else "no failure told"
+
+    def check_stick(self, name, final):
+        """The detections since the last good stick on this one, on the final stick all of
+        them, but those lost to an end; no row twice. Each export copies every tagsheet,
+        so a row shows on every stick after it; the first and the last are held to it."""
         keys = collections.Counter()
+        self.rows_past_their_day = 0
         for path, content in self.box.stick_files(name).items():
             for number, line in oracle.damaged_lines(content, SERIAL):
                 self.findings.add("damaged", "%s %s line %d: %r" % (name, path, number, line))
-            keys.update(oracle.row_keys(content))
+            rows = oracle.row_keys(content)
+            keys.update(rows)
+            tagsheet_day = path.split("/")[0].encode()
+            self.rows_past_their_day += sum(number for (day, _, _), number in rows.items() if day != tagsheet_day)
         missing = 0
-        for index, batch in enumerate(self.batches):
+        first = 0 if final else self.checked_batches
+        for index in range(first, len(self.batches)):
+            batch = self.batches[index]
             for position, count in enumerate(batch.counts):
                 if (index, position) in self.lost or batch.run == self.run:
                     continue  # the current run's are checked on the card at its end
                 if oracle.find(batch, count, keys, self.texts) is None:
                     missing += 1
+        self.checked_batches = len(self.batches)
         if missing:
             self.findings.add("missing", "%s lacks %d detections" % (name, missing))
         for key, number in oracle.unexplained_duplicates(keys, self.batches, self.texts).items():
@@ -475,8 +509,8 @@ class Life:
         self.skew = 0.0
         day = day_of(self.form, index)
         share = self.form.frames_per_day
-        episodes = [((3, 0, 0), share // 10, 0.01), ((8, 0, 0), share * 4 // 10, 0.08),
-                    ((17, 30, 0), share * 4 // 10, 0.08)]
+        episodes = [((3, 0, 0), share // 10, 0.01), ((8, 0, 0), share * 4 // 10, 0.2),
+                    ((17, 30, 0), share * 4 // 10, 0.2)]
         change = summer_time_change(day)
         if change:
             self.episode(change - 1, 0, 0.05, seconds=MIDNIGHT_STREAM)
