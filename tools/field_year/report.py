@@ -77,7 +77,9 @@ def write(life, seconds, command):
         "pseudo-terminal radar, real files and the recording sudo, its clock libfaketime's",
         "(zone %s) moved through the days. The oracle (`tools/field_year/oracle.py`) reads" % "Europe/London",
         "the tagsheets by their format alone and holds every detection the radar produced",
-        "against the card and the sticks.",
+        "against the card and the sticks. The clock is real time plus an offset that",
+        "libfaketime reads from a timestamp file at every reading (monotonic time left real);",
+        "rewriting the file moves the clock, and a preloaded shim keeps every wait real.",
         "",
         "| | |",
         "|---|---|",
@@ -88,6 +90,7 @@ def write(life, seconds, command):
                                                                        + (0, 0, 0, 0, 0, 0))),
         "| frames | %d |" % life.frames,
         "| detections | %d, %d of them lost to ends |" % (detections, lost),
+        "| clock | %s |" % ", ".join("%d %s" % (number, what) for what, number in sorted(life.jumps.items())),
         "| starts | %d |" % len(life.starts),
         "| rows on the last good stick dated after their tagsheet's day (runs past midnight) | %d |"
         % life.rows_past_their_day,

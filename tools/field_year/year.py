@@ -249,6 +249,7 @@ class Life:
         self.skew = 0.0
         self.day = 0
         self.restarts_after_sticks = 0
+        self.jumps = collections.Counter()
         self.checked_batches = 0  # batches held against a good stick already
         self.rows_past_their_day = 0  # on the last good stick: rows of runs that went past midnight
 
@@ -336,6 +337,7 @@ class Life:
         self.end_run(how)
         if self.rng.random() < 0.5:  # an outage: fake-hwclock brings back an older time
             self.skew -= self.rng.uniform(60, 86400)
+            self.jumps["back, after an end (up to a day)"] += 1
 
     # -- the radar -------------------------------------------------------
 
@@ -513,9 +515,11 @@ class Life:
                     ((17, 30, 0), share * 4 // 10, 0.2)]
         change = summer_time_change(day)
         if change:
+            self.jumps["summer-time changes streamed across"] += 1
             self.episode(change - 1, 0, 0.05, seconds=MIDNIGHT_STREAM)
         if self.rng.random() < 0.1:
             self.skew += self.rng.uniform(86400, 30 * 86400)  # a clock gone forward
+            self.jumps["forward, in a run (up to a month)"] += 1
         export_after = self.rng.randrange(len(episodes)) if export_kind else None
         for number, (clock_time, frames, walk_share) in enumerate(episodes):
             self.episode(local_epoch(day, *clock_time), frames, walk_share)
@@ -523,6 +527,7 @@ class Life:
                 if self.ensure_running():
                     self.export(export_kind)
         if index % 3 == 0 or change:
+            self.jumps["midnights streamed across"] += 1
             self.episode(local_epoch(day, 23, 59, 59), 0, 0.05, seconds=MIDNIGHT_STREAM)
         figures = process_figures(self.box) if self.running() else None
         self.days.append((index, figures))
@@ -591,8 +596,9 @@ def main(argv=None):
         shim = build_shim(box.py)
         life = Life(form, seed, box, shim)
         seconds = life.live()
-        text = report.write(life, seconds, " ".join(["scripts/field-year"] + (["--full"] if args.full else [])
-                                                    + ["--seed", str(seed)]))
+        command = (["scripts/field-year"] + (["--full"] if args.full else [])
+                   + (["--days", str(args.days)] if args.days else []) + ["--seed", str(seed)])
+        text = report.write(life, seconds, " ".join(command))
     Path(args.out).write_text(text)
     print(text)
     return 0 if report.passed(life) else 1
