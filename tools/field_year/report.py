@@ -51,7 +51,7 @@ def goals(life):
         ("VmRSS at the day ends, highest minus lowest",
          "%d KiB" % spread[0] if spread else "not measured", "≤ %d KiB" % MEMORY_GOAL_KIB,
          bool(spread) and spread[0] <= MEMORY_GOAL_KIB),
-        ("open descriptors at the day ends", "%d to %d" % spread[2:] if spread else "not measured",
+        ("open descriptors at the day ends (the fewest of 5 looks)", "%d to %d" % spread[2:] if spread else "not measured",
          "the same every day", bool(spread) and spread[2] == spread[3]),
         ("start-up (repair and housekeeping), median of the last %d starts against the first %d"
          % (COMPARED_STARTS, COMPARED_STARTS),
@@ -154,5 +154,7 @@ HOW = """\
   (a row counted twice where two detections could have written it, after the clock went
   back, is no duplicate). Sticks that were full, read-only, pulled during the copy or
   whose export was ended by a SIGKILL are not held to that.
+- Rows lost to an end count from the frame's writing into the radar line, so frames
+  still in the line or unread when the process ended count as lost too.
 - Stuck: a start that does not get past its housekeeping in 30 s, an export that reaches
   no restart in 120 s, or a logger that ended by itself."""
