@@ -90,7 +90,7 @@ def write(life, seconds, command):
                                                                        + (0, 0, 0, 0, 0, 0))),
         "| frames | %d |" % life.frames,
         "| detections | %d, %d of them lost to ends |" % (detections, lost),
-        "| clock | %s |" % ", ".join("%d %s" % (number, what) for what, number in sorted(life.jumps.items())),
+        "| clock | %s |" % ", ".join("%s: %d" % (what, number) for what, number in sorted(life.jumps.items())),
         "| starts | %d |" % len(life.starts),
         "| rows on the last good stick dated after their tagsheet's day (runs past midnight) | %d |"
         % life.rows_past_their_day,

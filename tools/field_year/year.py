@@ -313,7 +313,7 @@ class Life:
                     self.lost.add((index, position))
                     lost_written.append(batch.written)
         span = ended - min(lost_written) if lost_written else 0.0
-        if how != "export":
+        if how not in ("export", "the end of the simulation"):
             self.kills.append((how, len(lost_written), span))
         elif lost_written:
             self.findings.add("missing", "day %d: %d detections of a run that ended by an export are "
@@ -347,7 +347,7 @@ class Life:
         self.end_run(how)
         if self.rng.random() < 0.5:  # an outage: fake-hwclock brings back an older time
             self.skew -= self.rng.uniform(60, 86400)
-            self.jumps["back, after an end (up to a day)"] += 1
+            self.jumps["jumps back after an end (up to a day)"] += 1
 
     # -- the radar -------------------------------------------------------
 
@@ -529,7 +529,7 @@ class Life:
             self.episode(change - 1, 0, 0.05, seconds=MIDNIGHT_STREAM)
         if self.rng.random() < 0.1:
             self.skew += self.rng.uniform(86400, 30 * 86400)  # a clock gone forward
-            self.jumps["forward, in a run (up to a month)"] += 1
+            self.jumps["jumps forward in a run (up to a month)"] += 1
         export_after = self.rng.randrange(len(episodes)) if export_kind else None
         for number, (clock_time, frames, walk_share) in enumerate(episodes):
             self.episode(local_epoch(day, *clock_time), frames, walk_share)
