@@ -208,19 +208,38 @@ def open_descriptors(pid, looks=5):
     return min(counts)
 
 
-def process_figures(box):
-    """VmRSS and VmHWM (KiB) and open descriptors of the logger's interpreter."""
+def logger_pid(box):
+    """The pid of the interpreter that imported the logger, or None."""
     for pid in box.pids():
         try:
             argv = Path("/proc/%d/cmdline" % pid).read_bytes().split(b"\0")
-            if b"import kestrel" not in argv or os.path.basename(argv[0]) == b"bwrap":
-                continue
-            status = dict(line.split(":", 1) for line in Path("/proc/%d/status" % pid).read_text().splitlines())
-            descriptors = open_descriptors(pid)
         except OSError:
             continue
-        return int(status["VmRSS"].split()[0]), int(status["VmHWM"].split()[0]), descriptors
+        if b"import kestrel" in argv and os.path.basename(argv[0]) != b"bwrap":
+            return pid
     return None
+
+
+def process_figures(box):
+    """VmRSS and VmHWM (KiB) and open descriptors of the logger's interpreter."""
+    pid = logger_pid(box)
+    try:
+        status = dict(line.split(":", 1) for line in Path("/proc/%d/status" % pid).read_text().splitlines())
+        descriptors = open_descriptors(pid)
+    except (OSError, TypeError):
+        return None
+    return int(status["VmRSS"].split()[0]), int(status["VmHWM"].split()[0]), descriptors
+
+
+def cpu_seconds(box):
+    """Processor time of the logger and of the commands it waited for: the start's work,
+    which the machine's other work does not stretch as it stretches the wall clock."""
+    pid = logger_pid(box)
+    try:
+        fields = Path("/proc/%d/stat" % pid).read_text().rsplit(")", 1)[1].split()
+    except (OSError, TypeError):
+        return None
+    return sum(int(field) for field in fields[11:15]) / os.sysconf("SC_CLK_TCK")
 
 
 def comm(pid):
@@ -287,7 +306,7 @@ class Life:
                               % (self.day + 1, str(error)[:300]))
             self.box.kill()
             return False
-        self.starts.append((self.day, time.monotonic() - began - 0.3, files, size))
+        self.starts.append((self.day, time.monotonic() - began - 0.3, cpu_seconds(self.box), files, size))
         return True
 
     def ensure_running(self):
