@@ -72,3 +72,35 @@ def test_with_the_shim_sleeps_last_as_long_as_asked_after_the_fake_clock_moved(f
     assert abs(before - time.time()) < 5
     assert slept >= 0.2
     assert 86400 - 5 < after - before < 86400 + 5
+
+
+HEADER = (b"Equipment Stop Time: \n\n\nEquipment Start Time:08-00-05\nSerial No:SN-0042\n\n"
+          b"    Date       Time     Distance of Object\n")
+ROW = b"07-12-2026    08-10-12        1.25\n"
+
+
+def card_with(folder, content):
+    tagsheet = folder / "07-12-2026" / "Non-Tag-07-12-2026.txt"
+    tagsheet.parent.mkdir(exist_ok=True)
+    tagsheet.write_bytes(content)
+    findings = year.Findings()
+    return year.Card(folder, findings), findings, tagsheet
+
+
+def test_the_card_is_read_on_from_where_it_left_off_across_a_stop_line(folder):
+    card, findings, tagsheet = card_with(folder, HEADER + ROW + b"\nEquipment Stop Time:08-10-12")
+    card.read_on()
+    with open(tagsheet, "ab") as file:
+        file.write(HEADER.replace(b"Equipment Stop Time: ", b"Equipment Stop Time: ", 1) + ROW)
+    card.read_on()
+    assert card.keys[(b"07-12-2026", b"08-10-12", b"1.25")] == 2
+    assert card.doubled == {(tagsheet, (b"07-12-2026", b"08-10-12", b"1.25"))}
+    assert findings.damaged == [] and findings.shrunk == []
+
+
+def test_the_card_tells_a_row_cut_short_and_a_tagsheet_cut_back(folder):
+    card, findings, tagsheet = card_with(folder, HEADER + ROW)
+    card.read_on()
+    tagsheet.write_bytes(HEADER + ROW[:12])
+    card.read_on()
+    assert len(findings.shrunk) == 1 and len(findings.damaged) == 1

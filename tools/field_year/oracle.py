@@ -54,12 +54,11 @@ def damaged_lines(content, serial):
     """The lines of a tagsheet that break its grammar, as (line number, text);
     an unfinished last line that is no stop line counts too."""
     grammar = line_grammar(serial)
-    lines = content.split(b"\n")
-    damaged = [(number, line) for number, line in enumerate(lines, 1)
+    *ended, last = content.split(b"\n")
+    damaged = [(number, line) for number, line in enumerate(ended, 1)
                if not grammar.fullmatch(line)]
-    last = lines[-1]
     if last and not re.fullmatch(STOP + b"(?:" + STOP + b")?", last):
-        damaged.append((len(lines), b"unfinished: " + last))
+        damaged.append((len(ended) + 1, b"unfinished: " + last))
     return damaged
 
 

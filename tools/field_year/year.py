@@ -176,8 +176,8 @@ class Card:
                 start = 0
             file.seek(start)
             data = file.read()
-        whole, _, tail = data.rpartition(b"\n")
-        whole = whole + b"\n" if whole or data.startswith(b"\n") else b""
+        whole, line_end, tail = data.rpartition(b"\n")
+        whole += line_end  # a last line without its end is read again next time
         for number, line in oracle.damaged_lines(whole + tail, SERIAL):
             self.findings.add("damaged", "%s from byte %d, line %d: %r" % (path.name, start, number, line))
         keys = oracle.row_keys(whole)
