@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "report/tagsheet_names.h"
+#include "report/core/tagsheet_names.h"
 
 namespace kestrel::report {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "report/line_splitter.h"
+#include "report/core/line_splitter.h"
 
 namespace kestrel::report {
 

@@ -8,13 +8,13 @@
 #include <string>
 #include <system_error>
 
-#include "report/clock_check.h"
-#include "report/facts.h"
+#include "report/core/clock_check.h"
+#include "report/core/facts.h"
+#include "report/core/report_builder.h"
 #include "report/files.h"
 #include "report/line_reader.h"
 #include "report/output_file.h"
 #include "report/progress.h"
-#include "report/report_builder.h"
 
 namespace kestrel::report {
 namespace {

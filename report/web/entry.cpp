@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "report/clock_check.h"
-#include "report/line_splitter.h"
-#include "report/report_builder.h"
-#include "report/tagsheet_names.h"
-#include "report/text_sink.h"
+#include "report/core/clock_check.h"
+#include "report/core/line_splitter.h"
+#include "report/core/report_builder.h"
+#include "report/core/tagsheet_names.h"
+#include "report/core/text_sink.h"
 
 // Hands the page the next piece of an output: 0 runs.csv, 1 detections.csv, 2 report.html.
 extern "C" __attribute__((import_module("env"), import_name("write_output"))) void write_output(

@@ -1,4 +1,4 @@
-#include "report/clock_check.h"
+#include "report/core/clock_check.h"
 
 #include <gtest/gtest.h>
 

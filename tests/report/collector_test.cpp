@@ -1,4 +1,4 @@
-#include "report/collector.h"
+#include "report/core/collector.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "report/day_set.h"
+#include "report/core/day_set.h"
 
 #include <gtest/gtest.h>
 

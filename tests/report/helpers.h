@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "report/run.h"
-#include "report/text_sink.h"
+#include "report/core/run.h"
+#include "report/core/text_sink.h"
 
 namespace kestrel::report {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "report/days.h"
-#include "report/html.h"
-#include "report/svg.h"
+#include "report/core/days.h"
+#include "report/core/html.h"
+#include "report/core/svg.h"
 #include "tests/report/helpers.h"
 
 namespace kestrel::report {

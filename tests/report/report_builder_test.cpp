@@ -1,4 +1,4 @@
-#include "report/report_builder.h"
+#include "report/core/report_builder.h"
 
 #include <gtest/gtest.h>
 

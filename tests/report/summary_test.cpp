@@ -1,4 +1,4 @@
-#include "report/summary.h"
+#include "report/core/summary.h"
 
 #include <gtest/gtest.h>
 

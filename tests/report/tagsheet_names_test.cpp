@@ -1,4 +1,4 @@
-#include "report/tagsheet_names.h"
+#include "report/core/tagsheet_names.h"
 
 #include <gtest/gtest.h>
 

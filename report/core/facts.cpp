@@ -1,4 +1,4 @@
-#include "report/facts.h"
+#include "report/core/facts.h"
 
 #include <algorithm>
 #include <optional>

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "report/fields.h"
-#include "report/run.h"
-#include "report/summary.h"
+#include "report/core/fields.h"
+#include "report/core/run.h"
+#include "report/core/summary.h"
 
 namespace kestrel::report {
 

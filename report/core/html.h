@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "report/clock_check.h"
-#include "report/days.h"
-#include "report/facts.h"
-#include "report/run.h"
-#include "report/summary.h"
+#include "report/core/clock_check.h"
+#include "report/core/days.h"
+#include "report/core/facts.h"
+#include "report/core/run.h"
+#include "report/core/summary.h"
 
 namespace kestrel::report {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "report/fields.h"
+#include "report/core/fields.h"
 
 namespace kestrel::report {
 

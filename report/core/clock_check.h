@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "report/fields.h"
+#include "report/core/fields.h"
 
 namespace kestrel::report {
 

@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "report/day_set.h"
-#include "report/fields.h"
+#include "report/core/day_set.h"
+#include "report/core/fields.h"
 
 namespace kestrel::report {
 

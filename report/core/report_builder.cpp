@@ -1,7 +1,7 @@
-#include "report/report_builder.h"
+#include "report/core/report_builder.h"
 
-#include "report/days.h"
-#include "report/html.h"
+#include "report/core/days.h"
+#include "report/core/html.h"
 
 namespace kestrel::report {
 

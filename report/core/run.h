@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "report/clock_check.h"
-#include "report/fields.h"
-#include "report/parser.h"
+#include "report/core/clock_check.h"
+#include "report/core/fields.h"
+#include "report/core/parser.h"
 
 namespace kestrel::report {
 

@@ -10,11 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "report/clock_check.h"
-#include "report/csv.h"
-#include "report/parser.h"
-#include "report/run.h"
-#include "report/summary.h"
+#include "report/core/clock_check.h"
+#include "report/core/csv.h"
+#include "report/core/parser.h"
+#include "report/core/run.h"
+#include "report/core/summary.h"
 
 namespace kestrel::report {
 

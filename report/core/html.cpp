@@ -1,12 +1,12 @@
-#include "report/html.h"
+#include "report/core/html.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string_view>
 
-#include "report/fields.h"
-#include "report/svg.h"
+#include "report/core/fields.h"
+#include "report/core/svg.h"
 
 namespace kestrel::report {
 

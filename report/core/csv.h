@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "report/clock_check.h"
-#include "report/fields.h"
-#include "report/run.h"
-#include "report/text_sink.h"
+#include "report/core/clock_check.h"
+#include "report/core/fields.h"
+#include "report/core/run.h"
+#include "report/core/text_sink.h"
 
 namespace kestrel::report {
 

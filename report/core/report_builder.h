@@ -10,14 +10,14 @@
 #include <string_view>
 #include <vector>
 
-#include "report/clock_check.h"
-#include "report/collector.h"
-#include "report/csv.h"
-#include "report/facts.h"
-#include "report/line_splitter.h"
-#include "report/parser.h"
-#include "report/summary.h"
-#include "report/text_sink.h"
+#include "report/core/clock_check.h"
+#include "report/core/collector.h"
+#include "report/core/csv.h"
+#include "report/core/facts.h"
+#include "report/core/line_splitter.h"
+#include "report/core/parser.h"
+#include "report/core/summary.h"
+#include "report/core/text_sink.h"
 
 namespace kestrel::report {
 

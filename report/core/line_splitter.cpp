@@ -1,4 +1,4 @@
-#include "report/line_splitter.h"
+#include "report/core/line_splitter.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "report/summary.h"
+#include "report/core/summary.h"
 
 namespace kestrel::report {
 

@@ -1,4 +1,4 @@
-#include "report/parser.h"
+#include "report/core/parser.h"
 
 #include <algorithm>
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "report/fields.h"
+#include "report/core/fields.h"
 
 namespace kestrel::report {
 

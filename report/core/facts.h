@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "report/days.h"
-#include "report/run.h"
-#include "report/summary.h"
+#include "report/core/days.h"
+#include "report/core/run.h"
+#include "report/core/summary.h"
 
 namespace kestrel::report {
 

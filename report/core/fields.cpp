@@ -1,4 +1,4 @@
-#include "report/fields.h"
+#include "report/core/fields.h"
 
 #include <charconv>
 

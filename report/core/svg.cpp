@@ -1,4 +1,4 @@
-#include "report/svg.h"
+#include "report/core/svg.h"
 
 #include <algorithm>
 #include <cmath>

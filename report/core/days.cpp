@@ -1,8 +1,8 @@
-#include "report/days.h"
+#include "report/core/days.h"
 
 #include <algorithm>
 
-#include "report/clock_check.h"
+#include "report/core/clock_check.h"
 
 namespace kestrel::report {
 
