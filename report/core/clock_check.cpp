@@ -10,8 +10,6 @@ namespace kestrel::report {
 
 namespace {
 
-constexpr int64_t seconds_per_day = 24 * 3600;
-
 bool earlier(const Moment& a, const Moment& b) { return a.seconds() < b.seconds(); }
 
 std::string join(const std::vector<std::string>& parts, const std::string& separator) {
@@ -32,19 +30,7 @@ Date first_release_date() {
               KESTREL_FIRST_RELEASE % 100};
 }
 
-int64_t seconds_at_midnight(Date date) {
-  // Days since 1970-01-01 in the proleptic Gregorian calendar, counted from a March-based
-  // year so that the leap day comes last (H. Hinnant's days_from_civil).
-  int64_t year = date.year - (date.month <= 2 ? 1 : 0);
-  int64_t era = (year >= 0 ? year : year - 399) / 400;
-  int64_t year_of_era = year - era * 400;
-  int64_t month_from_march = (date.month + 9) % 12;
-  int64_t day_of_year = (153 * month_from_march + 2) / 5 + date.day - 1;
-  int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return (era * 146097 + day_of_era - 719468) * seconds_per_day;
-}
-
-int64_t Moment::seconds() const { return seconds_at_midnight(date) + time.seconds(); }
+int64_t Moment::seconds() const { return day_number(date) * seconds_per_day + time.seconds(); }
 
 bool summer_time_ends(const Moment& before, const Moment& after) {
   int64_t step = before.seconds() - after.seconds();

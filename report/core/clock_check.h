@@ -25,9 +25,6 @@ struct Moment {
 // logger wrote a row before it, whichever release of the report reads the tagsheets.
 Date first_release_date();
 
-// Seconds from 1970-01-01 to 00:00:00 of date.
-int64_t seconds_at_midnight(Date date);
-
 struct ClockLimits {
   Date first_release;  // no logger existed before this day
   int64_t now = 0;     // the time the report is made, seconds since 1970 UTC

@@ -4,26 +4,21 @@ namespace kestrel::report {
 
 namespace {
 
-constexpr size_t days_per_month = 31;
-constexpr size_t months_per_year = 12;
+// The slot of 0000-01-01, the first date a tagsheet can write.
+const std::int64_t first_day = day_number(Date{0, 1, 1});
 
 }  // namespace
 
-size_t DaySet::slot(Date date) {
-  return (static_cast<size_t>(date.year) * months_per_year + static_cast<size_t>(date.month - 1)) *
-             days_per_month +
-         static_cast<size_t>(date.day - 1);
+std::size_t DaySet::slot(Date date) {
+  return static_cast<std::size_t>(day_number(date) - first_day);
 }
 
-Date DaySet::date_in(size_t slot) {
-  int day = static_cast<int>(slot % days_per_month) + 1;
-  size_t month = slot / days_per_month;
-  return Date{static_cast<int>(month / months_per_year),
-              static_cast<int>(month % months_per_year) + 1, day};
+Date DaySet::date_in(std::size_t slot) {
+  return date_of_day(static_cast<std::int64_t>(slot) + first_day);
 }
 
 void DaySet::insert(Date date) {
-  size_t at = slot(date);
+  std::size_t at = slot(date);
   if (at >= slots_.size()) slots_.resize(at + 1);
   if (slots_[at]) return;
   slots_[at] = true;

@@ -1,12 +1,12 @@
 // A set of dates held as one bit for every date a tagsheet can write (years 0000 to 9999):
-// at most 465 KB, however many days it holds.
+// at most 457 KB, however many days it holds.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "report/core/fields.h"
+#include "report/core/calendar.h"
 
 namespace kestrel::report {
 
@@ -29,7 +29,7 @@ class DaySet {
   }
 
  private:
-  // Twelve months of 31 days a year: a few slots stay unused, the arithmetic stays plain.
+  // The days since 0000-01-01.
   static size_t slot(Date date);
   static Date date_in(size_t slot);
 

@@ -2,13 +2,11 @@
 
 #include <algorithm>
 
-#include "report/core/clock_check.h"
+#include "report/core/calendar.h"
 
 namespace kestrel::report {
 
 namespace {
-
-int64_t day_number(Date date) { return seconds_at_midnight(date) / (24 * 3600); }
 
 struct Span {
   Date from;

@@ -75,13 +75,6 @@ std::optional<Fields> read_fields(std::string_view pattern, std::string_view tex
   return fields;
 }
 
-bool leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int days_in_month(int year, int month) {
-  static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && leap_year(year) ? 29 : days[month - 1];
-}
-
 void append_digits(std::string& out, int value, int width) {
   out.resize(out.size() + width);
   for (auto it = out.rbegin(); width-- > 0; ++it, value /= 10) {
@@ -104,10 +97,7 @@ std::string three_numbers(int first, int first_width, char separator, int second
 
 std::optional<Date> parse_date(std::string_view text) {
   std::optional<Fields> date = read_fields(tagsheet::date_pattern, text);
-  if (!date || date->month < 1 || date->month > 12 || date->day < 1 ||
-      date->day > days_in_month(date->year, date->month)) {
-    return std::nullopt;
-  }
+  if (!date || !is_calendar_date(Date{date->year, date->month, date->day})) return std::nullopt;
   return Date{date->year, date->month, date->day};
 }
 
@@ -150,14 +140,6 @@ size_t trailing_row_start(std::string_view text) {
   if (gap == std::string_view::npos || gap < row_time_gap_column) return std::string_view::npos;
   size_t start = gap - row_time_gap_column;
   return parse_row(text.substr(start)) ? start : std::string_view::npos;
-}
-
-Date next_day(Date date) {
-  if (date.day < days_in_month(date.year, date.month)) {
-    return Date{date.year, date.month, date.day + 1};
-  }
-  if (date.month < 12) return Date{date.year, date.month + 1, 1};
-  return Date{date.year + 1, 1, 1};
 }
 
 std::string iso_date(Date date) { return three_numbers(date.year, 4, '-', date.month, date.day); }

@@ -7,22 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "report/core/calendar.h"
+
 namespace kestrel::report {
-
-struct Date {
-  int year = 0;
-  int month = 0;
-  int day = 0;
-  // 20261207 for 07-12-2026: orders dates and keys maps.
-  int key() const { return (year * 100 + month) * 100 + day; }
-};
-
-struct TimeOfDay {
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-  int seconds() const { return (hour * 60 + minute) * 60 + second; }
-};
 
 // One detection: the row "DD-MM-YYYY    HH-MM-SS        D.DD" with its line end removed.
 struct Row {
@@ -40,8 +27,6 @@ std::optional<Row> parse_row(std::string_view line);
 // Where a whole row begins at the end of text (a row appended to a stop line continues
 // that line), or npos.
 size_t trailing_row_start(std::string_view text);
-
-Date next_day(Date date);
 
 std::string iso_date(Date date);       // 2026-12-07
 std::string iso_time(TimeOfDay time);  // 08:10:12

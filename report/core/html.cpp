@@ -174,10 +174,6 @@ std::string day_cell(Date date, DayState state, const Summary& summary) {
   return "<td class=\"off\" title=\"" + title + "no run\"></td>";
 }
 
-Date next_month(Date date) {
-  return date.month == 12 ? Date{date.year + 1, 1, 1} : Date{date.year, date.month + 1, 1};
-}
-
 std::string month_name(Date date) { return iso_date(date).substr(0, 7); }
 
 // What the page leaves out when the summary kept only the latest days day by day.
@@ -206,7 +202,7 @@ std::string days_calendar(const DayMap& days, const Summary& summary) {
   std::optional<Date> gap_from;
   Date gap_to;
   for (Date month{first.year, first.month, 1}; month.key() <= days.last().key();
-       month = next_month(month)) {
+       month = first_of_next_month(month)) {
     std::string cells;
     bool active = false;
     for (Date date = month; date.month == month.month; date = next_day(date)) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "report/core/fields.h"
+
 namespace kestrel::report {
 namespace {
 

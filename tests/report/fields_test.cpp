@@ -57,14 +57,5 @@ TEST(Fields, FindsARowThatContinuesAStopLine) {
   EXPECT_EQ(trailing_row_start("x" + row.substr(0, row.size() - 1)), std::string_view::npos);
 }
 
-TEST(Fields, NextDayRollsOverMonthsYearsAndLeapDays) {
-  EXPECT_EQ(iso_date(next_day(Date{2028, 2, 28})), "2028-02-29");
-  EXPECT_EQ(iso_date(next_day(Date{2027, 2, 28})), "2027-03-01");
-  EXPECT_EQ(iso_date(next_day(Date{2100, 2, 28})), "2100-03-01");
-  EXPECT_EQ(iso_date(next_day(Date{2000, 2, 28})), "2000-02-29");
-  EXPECT_EQ(iso_date(next_day(Date{2026, 4, 30})), "2026-05-01");
-  EXPECT_EQ(iso_date(next_day(Date{2026, 12, 31})), "2027-01-01");
-}
-
 }  // namespace
 }  // namespace kestrel::report
