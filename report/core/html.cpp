@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "report/core/fields.h"
+#include "report/core/markup.h"
 #include "report/core/svg.h"
 
 namespace kestrel::report {
@@ -49,11 +50,11 @@ table.days td.gap{width:auto;height:auto;padding:2px 0;font-style:italic}
 std::string day_anchor(Date date) { return "day-" + iso_date(date); }
 
 std::string facts_list(const std::vector<Fact>& facts) {
-  std::string html = "<dl class=\"facts\">";
+  std::string items;
   for (const Fact& fact : facts) {
-    html += "<dt>" + escape_xml(fact.name) + "</dt><dd>" + escape_xml(fact.value) + "</dd>";
+    items += text_element("dt", {}, fact.name) + text_element("dd", {}, fact.value);
   }
-  return html + "</dl>";
+  return element("dl", {{"class", "facts"}}, items);
 }
 
 std::vector<Bar> bars_per_day(const Summary& summary) {
@@ -93,16 +94,18 @@ std::string day_section(const DayStats& day, uint32_t farthest) {
             {}};
   }
   std::string date = iso_date(day.date);
-  return "<section id=\"" + day_anchor(day.date) + "\"><h2>" + date + "</h2><p class=\"note\">" +
-         std::to_string(day.detections) + " detections, closest " +
-         distance_text(day.closest.centimetres) + " m at " + iso_time(day.closest.time) +
-         "</p><div class=\"charts\">" + bar_chart("Detections per hour, " + date, hours) +
-         distance_chart("Distance (m) over the day, nearest to farthest per minute", day.per_minute,
-                        farthest) +
-         "</div></section>\n";
+  std::string note = std::to_string(day.detections) + " detections, closest " +
+                     distance_text(day.closest.centimetres) + " m at " + iso_time(day.closest.time);
+  std::string charts = bar_chart("Detections per hour, " + date, hours) +
+                       distance_chart("Distance (m) over the day, nearest to farthest per minute",
+                                      day.per_minute, farthest);
+  return element("section", {{"id", day_anchor(day.date)}},
+                 text_element("h2", {}, date) + text_element("p", {{"class", "note"}}, note) +
+                     element("div", {{"class", "charts"}}, charts)) +
+         "\n";
 }
 
-std::string cell(std::string_view text) { return "<td>" + escape_xml(text) + "</td>"; }
+std::string cell(std::string_view text) { return text_element("td", {}, text); }
 
 // A last-seen text in the table: HH:MM:SS, or "none" for the blank left by an export.
 std::string seen_cell(std::string_view text) {
@@ -117,17 +120,23 @@ constexpr std::string_view runs_legend =
     "failure or restart). <b>clock</b>: ok, or what the run's dates show to be wrong with "
     "the logger's clock. runs.csv holds the texts as the tagsheets write them.</p>\n";
 
+std::string run_row(const RunRecord& run, const ClockLimits& limits) {
+  std::string cells =
+      cell(run.date) + cell(run.start_time()) + seen_cell(run.header.last_seen) +
+      (run.stop ? seen_cell(*run.stop) : cell("(no stop line)")) + cell(run.header.serial) +
+      text_element("td", {{"class", "n"}}, std::to_string(run.rows)) +
+      cell(run.clock.text(limits)) + cell(run.file + ':' + std::to_string(run.header.line));
+  return (run.clock.ok() ? element("tr", {}, cells) : element("tr", {{"class", "flag"}}, cells)) +
+         "\n";
+}
+
 std::string runs_table(const std::vector<RunRecord>& runs, const ClockLimits& limits) {
   std::string html = std::string(runs_legend) +
                      "<table><tr><th>date</th><th>start</th><th>last seen before</th>"
                      "<th>stop</th><th>serial number</th><th>rows</th><th>clock</th>"
                      "<th>tagsheet</th></tr>\n";
   for (const RunRecord& run : runs) {
-    html += std::string(run.clock.ok() ? "<tr>" : "<tr class=\"flag\">") + cell(run.date) +
-            cell(run.start_time()) + seen_cell(run.header.last_seen) +
-            (run.stop ? seen_cell(*run.stop) : cell("(no stop line)")) + cell(run.header.serial) +
-            "<td class=\"n\">" + std::to_string(run.rows) + "</td>" + cell(run.clock.text(limits)) +
-            cell(run.file + ':' + std::to_string(run.header.line)) + "</tr>\n";
+    html += run_row(run, limits);
   }
   return html + "</table>\n";
 }
@@ -165,13 +174,13 @@ std::string day_cell(Date date, DayState state, const Summary& summary) {
   std::string title = iso_date(date) + ": ";
   if (state == DayState::detections) {
     title += std::to_string(summary.days().at(date.key()).detections) + " detections";
-    return "<td class=\"seen\"><a href=\"#" + day_anchor(date) + "\" title=\"" + title +
-           "\"></a></td>";
+    return element("td", {{"class", "seen"}},
+                   element("a", {{"href", "#" + day_anchor(date)}, {"title", title}}, ""));
   }
   if (state == DayState::running) {
-    return "<td class=\"on\" title=\"" + title + "logger running, no detections\"></td>";
+    return element("td", {{"class", "on"}, {"title", title + "logger running, no detections"}}, "");
   }
-  return "<td class=\"off\" title=\"" + title + "no run\"></td>";
+  return element("td", {{"class", "off"}, {"title", title + "no run"}}, "");
 }
 
 std::string month_name(Date date) { return iso_date(date).substr(0, 7); }
@@ -190,13 +199,22 @@ std::string days_left_out(const Summary& summary) {
          " detections, count in the totals only.</p>\n";
 }
 
+std::string gap_row(Date from, Date to) {
+  std::string span = from.key() == to.key() ? "in " + month_name(to)
+                                            : "from " + month_name(from) + " to " + month_name(to);
+  return element("tr", {},
+                 element("th", {}, "") +
+                     text_element("td", {{"class", "gap"}, {"colspan", "31"}}, "no run " + span)) +
+         "\n";
+}
+
 // One row of day cells per month from the first day the summary keeps day by day; months
 // without a run or a row make one line between.
 std::string days_calendar(const DayMap& days, const Summary& summary) {
   Date first = summary.cut_off_before().value_or(days.first());
   std::string html = days_left_out(summary) + "<table class=\"days\"><tr><th></th>";
   for (int day = 1; day <= 31; ++day) {
-    html += "<th>" + (day == 1 || day % 5 == 0 ? std::to_string(day) : "") + "</th>";
+    html += text_element("th", {}, day == 1 || day % 5 == 0 ? std::to_string(day) : "");
   }
   html += "</tr>\n";
   std::optional<Date> gap_from;
@@ -207,7 +225,7 @@ std::string days_calendar(const DayMap& days, const Summary& summary) {
     bool active = false;
     for (Date date = month; date.month == month.month; date = next_day(date)) {
       if (date.key() < first.key() || date.key() > days.last().key()) {
-        cells += "<td></td>";
+        cells += element("td", {}, "");
         continue;
       }
       DayState state = days.state(date);
@@ -220,13 +238,10 @@ std::string days_calendar(const DayMap& days, const Summary& summary) {
       continue;
     }
     if (gap_from) {
-      std::string span = gap_from->key() == gap_to.key()
-                             ? "in " + month_name(gap_to)
-                             : "from " + month_name(*gap_from) + " to " + month_name(gap_to);
-      html += "<tr><th></th><td class=\"gap\" colspan=\"31\">no run " + span + "</td></tr>\n";
+      html += gap_row(*gap_from, gap_to);
       gap_from.reset();
     }
-    html += "<tr><th>" + month_name(month) + "</th>" + cells + "</tr>\n";
+    html += element("tr", {}, text_element("th", {}, month_name(month)) + cells) + "\n";
   }
   return html +
          "</table>\n<p class=\"legend\"><span class=\"key seen\"></span>detections"
@@ -263,8 +278,9 @@ std::string report_html(const std::string& folder, const std::vector<Fact>& fact
   if (summary.days().empty()) {
     html += "<p>No detections.</p>\n";
   } else {
-    html += "<div class=\"charts\">" + bar_chart("Detections per day", bars_per_day(summary)) +
-            "</div>\n";
+    html += element("div", {{"class", "charts"}},
+                    bar_chart("Detections per day", bars_per_day(summary))) +
+            "\n";
     uint32_t farthest = farthest_distance(summary);
     for (const auto& [key, day] : summary.days()) {
       html += day_section(day, farthest);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "report/core/markup.h"
+
 namespace kestrel::report {
 
 namespace {
@@ -27,13 +29,14 @@ std::string number(double value) {
 }
 
 std::string open_svg(std::string_view title) {
-  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" viewBox=\"0 0 " +
-                    number(width) + ' ' + number(height) + "\" width=\"" + number(width) +
-                    "\" height=\"" + number(height) + "\" role=\"img\" aria-label=\"" +
-                    escape_xml(title) + "\">";
-  svg +=
-      "<text class=\"title\" x=\"" + number(left) + "\" y=\"16\">" + escape_xml(title) + "</text>";
-  return svg;
+  return start_tag("svg", {{"xmlns", "http://www.w3.org/2000/svg"},
+                           {"class", "chart"},
+                           {"viewBox", "0 0 " + number(width) + ' ' + number(height)},
+                           {"width", number(width)},
+                           {"height", number(height)},
+                           {"role", "img"},
+                           {"aria-label", std::string(title)}}) +
+         text_element("text", {{"class", "title"}, {"x", number(left)}, {"y", "16"}}, title);
 }
 
 // Horizontal grid lines with their labels, for values 0..top_value in steps of step.
@@ -43,16 +46,20 @@ std::string value_axis(double top_value, double step, int decimals) {
     double y = top + plot_height * (1 - value / top_value);
     char label[32];
     std::snprintf(label, sizeof label, "%.*f", decimals, value);
-    svg += "<line class=\"grid\" x1=\"" + number(left) + "\" x2=\"" + number(left + plot_width) +
-           "\" y1=\"" + number(y) + "\" y2=\"" + number(y) + "\"/><text class=\"y\" x=\"" +
-           number(left - 6) + "\" y=\"" + number(y + 4) + "\">" + label + "</text>";
+    svg += empty_element("line", {{"class", "grid"},
+                                  {"x1", number(left)},
+                                  {"x2", number(left + plot_width)},
+                                  {"y1", number(y)},
+                                  {"y2", number(y)}});
+    svg += text_element("text", {{"class", "y"}, {"x", number(left - 6)}, {"y", number(y + 4)}},
+                        label);
   }
   return svg;
 }
 
 std::string x_label(double x, std::string_view text) {
-  return "<text class=\"x\" x=\"" + number(x) + "\" y=\"" + number(top + plot_height + 16) + "\">" +
-         escape_xml(text) + "</text>";
+  return text_element(
+      "text", {{"class", "x"}, {"x", number(x)}, {"y", number(top + plot_height + 16)}}, text);
 }
 
 std::string hour_label(int hour) {
@@ -62,30 +69,6 @@ std::string hour_label(int hour) {
 }
 
 }  // namespace
-
-std::string escape_xml(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 double nice_step(double span, int ticks) {
   if (!(span > 0)) return 1;
@@ -112,11 +95,14 @@ std::string bar_chart(std::string_view title, const std::vector<Bar>& bars) {
     if (!bar.label.empty()) svg += x_label(x + slot / 2, bar.label);
     if (bar.value == 0) continue;
     double bar_height = plot_height * static_cast<double>(bar.value) / top_value;
-    std::string rect = "<rect class=\"bar\" x=\"" + number(x + (slot - bar_width) / 2) + "\" y=\"" +
-                       number(top + plot_height - bar_height) + "\" width=\"" + number(bar_width) +
-                       "\" height=\"" + number(bar_height) + "\"><title>" +
-                       escape_xml(bar.tooltip) + "</title></rect>";
-    svg += bar.link.empty() ? rect : "<a href=\"" + escape_xml(bar.link) + "\">" + rect + "</a>";
+    std::string rect = element("rect",
+                               {{"class", "bar"},
+                                {"x", number(x + (slot - bar_width) / 2)},
+                                {"y", number(top + plot_height - bar_height)},
+                                {"width", number(bar_width)},
+                                {"height", number(bar_height)}},
+                               text_element("title", {}, bar.tooltip));
+    svg += bar.link.empty() ? rect : element("a", {{"href", bar.link}}, rect);
   }
   return svg + "</svg>";
 }
@@ -149,8 +135,9 @@ std::string distance_chart(std::string_view title, const std::vector<MinuteRange
     path += 'M' + number(x) + ' ' + number(y_near) + 'V' + number(y_far);
   }
   if (!path.empty()) {
-    svg += "<path class=\"range\" stroke-width=\"" + number(std::max(2.5, plot_width / span)) +
-           "\" d=\"" + path + "\"/>";
+    svg += empty_element("path", {{"class", "range"},
+                                  {"stroke-width", number(std::max(2.5, plot_width / span))},
+                                  {"d", path}});
   }
   return svg + "</svg>";
 }

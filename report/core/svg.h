@@ -28,6 +28,4 @@ std::string distance_chart(std::string_view title, const std::vector<MinuteRange
 // A step of 1, 2 or 5 times a power of ten that divides span into about ticks steps.
 double nice_step(double span, int ticks);
 
-std::string escape_xml(std::string_view text);
-
 }  // namespace kestrel::report
