@@ -12,11 +12,12 @@
 #include "report/core/facts.h"
 #include "report/core/run.h"
 #include "report/core/summary.h"
+#include "report/core/text_sink.h"
 
 namespace kestrel::report {
 
-std::string report_html(const std::string& folder, const std::vector<Fact>& facts,
-                        const Summary& summary, const std::vector<RunRecord>& runs,
-                        const DayMap& days, const ClockLimits& limits);
+void write_report_html(TextSink& page, const std::string& folder, const std::vector<Fact>& facts,
+                       const Summary& summary, const std::vector<RunRecord>& runs,
+                       const DayMap& days, const ClockLimits& limits);
 
 }  // namespace kestrel::report

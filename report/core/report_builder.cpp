@@ -47,7 +47,7 @@ std::vector<Fact> ReportBuilder::finish(const std::string& folder, TextSink& run
   Totals totals{tagsheets_, runs.size(), collector_.skipped_lines(), collector_.unreadable_files(),
                 skipped_folders_};
   std::vector<Fact> facts = report_facts(totals, summary_, runs, days);
-  page.write(report_html(folder, facts, summary_, runs, days, limits_));
+  write_report_html(page, folder, facts, summary_, runs, days, limits_);
   return facts;
 }
 

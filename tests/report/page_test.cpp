@@ -12,6 +12,14 @@
 namespace kestrel::report {
 namespace {
 
+std::string report_html(const std::string& folder, const std::vector<Fact>& facts,
+                        const Summary& summary, const std::vector<RunRecord>& runs,
+                        const DayMap& days, const ClockLimits& limits) {
+  StringSink page;
+  write_report_html(page, folder, facts, summary, runs, days, limits);
+  return page.text;
+}
+
 size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
