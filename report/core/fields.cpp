@@ -25,54 +25,35 @@ std::optional<int> digits(std::string_view text) {
   return value;
 }
 
-// The numbers of a text written with a strftime pattern of tagsheet/format.h;
-// the fields the pattern does not name stay 0.
-struct Fields {
-  int year = 0;
-  int month = 0;
-  int day = 0;
-  int hour = 0;
-  int minute = 0;
+// Dates and times of day are three numbers joined by hyphens, DD-MM-YYYY and HH-MM-SS, and
+// are read by position: the numbers at 0, 3 and 6, the hyphens between. The asserts hold
+// these positions to the patterns the logger writes with.
+constexpr char field_separator = '-';
+constexpr std::size_t second_number_at = 3;
+constexpr std::size_t third_number_at = 6;
+static_assert(std::string_view(tagsheet::date_pattern) == "%d-%m-%Y");
+static_assert(std::string_view(tagsheet::time_pattern) == "%H-%M-%S");
+static_assert(tagsheet::date_width == third_number_at + 4);
+static_assert(tagsheet::time_width == third_number_at + 2);
+
+struct ThreeNumbers {
+  int first = 0;
   int second = 0;
+  int third = 0;
 };
 
-int* field_of(Fields& fields, char field) {
-  switch (field) {
-    case 'Y':
-      return &fields.year;
-    case 'm':
-      return &fields.month;
-    case 'd':
-      return &fields.day;
-    case 'H':
-      return &fields.hour;
-    case 'M':
-      return &fields.minute;
-    case 'S':
-      return &fields.second;
-    default:
-      return nullptr;
+// NN-NN-N..., width characters in all.
+std::optional<ThreeNumbers> read_three_numbers(std::string_view text, std::size_t width) {
+  if (text.size() != width || text[second_number_at - 1] != field_separator ||
+      text[third_number_at - 1] != field_separator) {
+    return std::nullopt;
   }
-}
-
-std::optional<Fields> read_fields(std::string_view pattern, std::string_view text) {
-  if (text.size() != tagsheet::width_of(pattern)) return std::nullopt;
-  Fields fields;
-  size_t at = 0;
-  for (size_t in_pattern = 0; in_pattern < pattern.size(); ++in_pattern) {
-    if (pattern[in_pattern] != '%') {
-      if (text[at++] != pattern[in_pattern]) return std::nullopt;
-      continue;
-    }
-    const char field = pattern[++in_pattern];
-    const size_t width = tagsheet::field_width(field);
-    std::optional<int> value = digits(text.substr(at, width));
-    int* target = field_of(fields, field);
-    if (!value || target == nullptr) return std::nullopt;
-    *target = *value;
-    at += width;
-  }
-  return fields;
+  std::optional<int> first = digits(text.substr(0, second_number_at - 1));
+  std::optional<int> second =
+      digits(text.substr(second_number_at, third_number_at - second_number_at - 1));
+  std::optional<int> third = digits(text.substr(third_number_at));
+  if (!first || !second || !third) return std::nullopt;
+  return ThreeNumbers{*first, *second, *third};
 }
 
 void append_digits(std::string& out, int value, int width) {
@@ -96,16 +77,20 @@ std::string three_numbers(int first, int first_width, char separator, int second
 }  // namespace
 
 std::optional<Date> parse_date(std::string_view text) {
-  std::optional<Fields> date = read_fields(tagsheet::date_pattern, text);
-  if (!date || !is_calendar_date(Date{date->year, date->month, date->day})) return std::nullopt;
-  return Date{date->year, date->month, date->day};
+  std::optional<ThreeNumbers> numbers = read_three_numbers(text, tagsheet::date_width);
+  if (!numbers) return std::nullopt;
+  Date date{numbers->third, numbers->second, numbers->first};
+  if (!is_calendar_date(date)) return std::nullopt;
+  return date;
 }
 
 std::optional<TimeOfDay> parse_time(std::string_view text) {
-  std::optional<Fields> time = read_fields(tagsheet::time_pattern, text);
+  std::optional<ThreeNumbers> numbers = read_three_numbers(text, tagsheet::time_width);
   // 60: the clock may format a leap second.
-  if (!time || time->hour > 23 || time->minute > 59 || time->second > 60) return std::nullopt;
-  return TimeOfDay{time->hour, time->minute, time->second};
+  if (!numbers || numbers->first > 23 || numbers->second > 59 || numbers->third > 60) {
+    return std::nullopt;
+  }
+  return TimeOfDay{numbers->first, numbers->second, numbers->third};
 }
 
 std::optional<uint64_t> parse_distance(std::string_view text) {

@@ -49,6 +49,20 @@ TEST(Fields, RejectsWhatTheLoggerNeverWrites) {
   }
 }
 
+TEST(Fields, ReadsDatesAndTimesOnlyInTheShapesTheLoggerWrites) {
+  EXPECT_EQ(parse_date("07-12-2026")->key(), 20261207);
+  EXPECT_EQ(parse_date("31-12-9999")->key(), 99991231);
+  EXPECT_EQ(parse_time("23-59-60")->seconds(), 86400);
+  for (const char* text : {"07-12-202", "07-12-20261", "7-12-2026", "07-122026 ", "07_12-2026",
+                           "07-12_2026", "0x-12-2026", "07-12-20 6", "2026-12-07"}) {
+    EXPECT_FALSE(parse_date(text)) << text;
+  }
+  for (const char* text :
+       {"08-10-1", "08-10-123", "08:10-12", "08-10:12", "24-00-00", "08-1a-12", "8-10-12 "}) {
+    EXPECT_FALSE(parse_time(text)) << text;
+  }
+}
+
 TEST(Fields, FindsARowThatContinuesAStopLine) {
   std::string row = "07-12-2026    08-10-14        1.25";
   EXPECT_EQ(trailing_row_start("08-10-13" + row), 8u);
