@@ -30,10 +30,10 @@ Date first_release_date() {
               KESTREL_FIRST_RELEASE % 100};
 }
 
-int64_t Moment::seconds() const { return day_number(date) * seconds_per_day + time.seconds(); }
+std::int64_t Moment::seconds() const { return day_number(date) * seconds_per_day + time.seconds(); }
 
 bool summer_time_ends(const Moment& before, const Moment& after) {
-  int64_t step = before.seconds() - after.seconds();
+  std::int64_t step = before.seconds() - after.seconds();
   int hour = after.time.hour;
   return step > 0 && step <= 3600 && (hour >= 23 || hour < 3);
 }

@@ -18,7 +18,7 @@ struct Moment {
   Date date;
   TimeOfDay time;
   // Seconds from 1970-01-01 00:00:00 on the same clock: orders moments and measures steps.
-  int64_t seconds() const;
+  std::int64_t seconds() const;
 };
 
 // The day of the first release, built in from the package's oldest changelog entry: no
@@ -26,16 +26,16 @@ struct Moment {
 Date first_release_date();
 
 struct ClockLimits {
-  Date first_release;  // no logger existed before this day
-  int64_t now = 0;     // the time the report is made, seconds since 1970 UTC
+  Date first_release;    // no logger existed before this day
+  std::int64_t now = 0;  // the time the report is made, seconds since 1970 UTC
 
   // The last moment a row written before now can carry in any time zone (UTC+14 at most).
-  int64_t latest() const { return now + 14 * 3600; }
+  std::int64_t latest() const { return now + 14 * 3600; }
 };
 
 struct ClockFlags {
   bool starts_before_previous = false;
-  uint64_t rows_back = 0;  // rows earlier than the row (or the start) before them
+  std::uint64_t rows_back = 0;  // rows earlier than the row (or the start) before them
   bool before_first_release = false;
   bool in_the_future = false;
 

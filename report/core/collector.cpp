@@ -5,7 +5,7 @@
 namespace kestrel::report {
 
 Collector::Collector(DetectionsCsv& detections, Summary& summary, std::FILE* problems,
-                     const ClockLimits& limits, uint64_t max_printed)
+                     const ClockLimits& limits, std::uint64_t max_printed)
     : detections_(detections),
       summary_(summary),
       problems_(problems),
@@ -48,7 +48,7 @@ void Collector::header(const Header& header) {
   clock_.run_start(run.start, run.clock);
 }
 
-void Collector::row(const Row& row, uint64_t line) {
+void Collector::row(const Row& row, std::uint64_t line) {
   // Rows before the file's first header belong to no run but are still detections.
   if (RunRecord* run = current_run()) {
     ++run->rows;
@@ -59,7 +59,7 @@ void Collector::row(const Row& row, uint64_t line) {
   summary_.add(row);
 }
 
-void Collector::stop(std::string_view text, uint64_t line) {
+void Collector::stop(std::string_view text, std::uint64_t line) {
   RunRecord* run = current_run();
   if (run == nullptr) {
     problem(line, "stop line before any header");
@@ -68,7 +68,7 @@ void Collector::stop(std::string_view text, uint64_t line) {
   }
 }
 
-void Collector::problem(uint64_t line, std::string_view what) {
+void Collector::problem(std::uint64_t line, std::string_view what) {
   ++skipped_lines_;
   if (++file_problems_ <= max_printed_) {
     std::fprintf(problems_, "%s:%" PRIu64 ": %.*s; skipped\n", file_.c_str(), line,

@@ -22,7 +22,7 @@ class Collector : public RecordSink {
  public:
   // Skipped lines are printed to problems, at most max_printed per file.
   Collector(DetectionsCsv& detections, Summary& summary, std::FILE* problems,
-            const ClockLimits& limits, uint64_t max_printed = 20);
+            const ClockLimits& limits, std::uint64_t max_printed = 20);
 
   // file: the tagsheet's path relative to the folder read; date: its start date, from its name.
   void begin_file(std::string file, std::optional<Date> date);
@@ -31,13 +31,13 @@ class Collector : public RecordSink {
   void file_failed(std::string_view what);
 
   void header(const Header& header) override;
-  void row(const Row& row, uint64_t line) override;
-  void stop(std::string_view text, uint64_t line) override;
-  void problem(uint64_t line, std::string_view what) override;
+  void row(const Row& row, std::uint64_t line) override;
+  void stop(std::string_view text, std::uint64_t line) override;
+  void problem(std::uint64_t line, std::string_view what) override;
 
   const std::vector<RunRecord>& runs() const { return runs_; }
-  uint64_t skipped_lines() const { return skipped_lines_; }
-  uint64_t unreadable_files() const { return unreadable_files_; }
+  std::uint64_t skipped_lines() const { return skipped_lines_; }
+  std::uint64_t unreadable_files() const { return unreadable_files_; }
 
  private:
   RunRecord* current_run();
@@ -45,15 +45,15 @@ class Collector : public RecordSink {
   DetectionsCsv& detections_;
   Summary& summary_;
   std::FILE* problems_;
-  uint64_t max_printed_;
+  std::uint64_t max_printed_;
   ClockCheck clock_;
   std::string file_;
   std::optional<Date> date_;
   std::vector<RunRecord> runs_;
-  size_t file_first_run_ = 0;  // runs_ index of the current file's first run
-  uint64_t file_problems_ = 0;
-  uint64_t skipped_lines_ = 0;
-  uint64_t unreadable_files_ = 0;
+  std::size_t file_first_run_ = 0;  // runs_ index of the current file's first run
+  std::uint64_t file_problems_ = 0;
+  std::uint64_t skipped_lines_ = 0;
+  std::uint64_t unreadable_files_ = 0;
 };
 
 }  // namespace kestrel::report

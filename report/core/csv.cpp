@@ -65,7 +65,7 @@ DetectionsCsv::DetectionsCsv(TextSink& out) : out_(out) {
   out_.write(std::string(utf8_bom) + "time,distance,file,line\n");
 }
 
-void DetectionsCsv::add(const Row& row, uint64_t line) {
+void DetectionsCsv::add(const Row& row, std::uint64_t line) {
   line_ = iso_date(row.date);
   line_ += 'T';
   line_ += iso_time(row.time);

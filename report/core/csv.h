@@ -41,7 +41,7 @@ class DetectionsCsv {
  public:
   explicit DetectionsCsv(TextSink& out);
   void set_file(std::string_view file) { file_field_ = csv_field(file); }
-  void add(const Row& row, uint64_t line);
+  void add(const Row& row, std::uint64_t line);
 
  private:
   TextSink& out_;

@@ -14,7 +14,7 @@ class DaySet {
  public:
   void insert(Date date);
   bool empty() const { return size_ == 0; }
-  uint64_t size() const { return size_; }
+  std::uint64_t size() const { return size_; }
   // The earliest and the latest date held; only when not empty.
   Date first() const { return first_; }
   Date last() const { return last_; }
@@ -23,18 +23,18 @@ class DaySet {
   template <typename Visit>
   void for_each(Visit visit) const {
     if (empty()) return;
-    for (size_t at = slot(first_); at <= slot(last_); ++at) {
+    for (std::size_t at = slot(first_); at <= slot(last_); ++at) {
       if (slots_[at]) visit(date_in(at));
     }
   }
 
  private:
   // The days since 0000-01-01.
-  static size_t slot(Date date);
-  static Date date_in(size_t slot);
+  static std::size_t slot(Date date);
+  static Date date_in(std::size_t slot);
 
   std::vector<bool> slots_;
-  uint64_t size_ = 0;
+  std::uint64_t size_ = 0;
   Date first_;
   Date last_;
 };

@@ -17,7 +17,7 @@ Date later(Date a, Date b) { return a.key() < b.key() ? b : a; }
 
 std::vector<Span> run_spans(const std::vector<RunRecord>& runs) {
   std::vector<Span> spans;
-  for (size_t i = 0; i < runs.size(); ++i) {
+  for (std::size_t i = 0; i < runs.size(); ++i) {
     const RunRecord& run = runs[i];
     if (!run.start) {
       continue;
@@ -57,7 +57,7 @@ DayMap::DayMap(const std::vector<RunRecord>& runs, const Summary& summary) {
     last_ = later(last_, span.to);
   }
   first_day_ = day_number(first_);
-  states_.assign(static_cast<size_t>(day_number(last_) - first_day_ + 1), DayState::no_run);
+  states_.assign(static_cast<std::size_t>(day_number(last_) - first_day_ + 1), DayState::no_run);
   for (const Span& span : running) {
     mark(span.from, span.to, DayState::running);
   }
@@ -65,22 +65,22 @@ DayMap::DayMap(const std::vector<RunRecord>& runs, const Summary& summary) {
 }
 
 void DayMap::mark(Date from, Date to, DayState state) {
-  int64_t end = day_number(to) - first_day_;
-  for (int64_t at = day_number(from) - first_day_; at <= end; ++at) {
-    states_[static_cast<size_t>(at)] = state;
+  std::int64_t end = day_number(to) - first_day_;
+  for (std::int64_t at = day_number(from) - first_day_; at <= end; ++at) {
+    states_[static_cast<std::size_t>(at)] = state;
   }
 }
 
 DayState DayMap::state(Date date) const {
-  int64_t at = day_number(date) - first_day_;
-  if (at < 0 || at >= static_cast<int64_t>(states_.size())) {
+  std::int64_t at = day_number(date) - first_day_;
+  if (at < 0 || at >= static_cast<std::int64_t>(states_.size())) {
     return DayState::no_run;
   }
-  return states_[static_cast<size_t>(at)];
+  return states_[static_cast<std::size_t>(at)];
 }
 
-uint64_t DayMap::count(DayState state) const {
-  return static_cast<uint64_t>(std::count(states_.begin(), states_.end(), state));
+std::uint64_t DayMap::count(DayState state) const {
+  return static_cast<std::uint64_t>(std::count(states_.begin(), states_.end(), state));
 }
 
 }  // namespace kestrel::report

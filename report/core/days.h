@@ -11,7 +11,7 @@
 
 namespace kestrel::report {
 
-enum class DayState : uint8_t { no_run, running, detections };
+enum class DayState : std::uint8_t { no_run, running, detections };
 
 class DayMap {
  public:
@@ -26,15 +26,15 @@ class DayMap {
   Date first() const { return first_; }
   Date last() const { return last_; }
   DayState state(Date date) const;
-  uint64_t count(DayState state) const;
-  uint64_t days() const { return states_.size(); }
+  std::uint64_t count(DayState state) const;
+  std::uint64_t days() const { return states_.size(); }
 
  private:
   void mark(Date from, Date to, DayState state);
 
   Date first_;
   Date last_;
-  int64_t first_day_ = 0;  // days since 1970-01-01 of first_
+  std::int64_t first_day_ = 0;  // days since 1970-01-01 of first_
   std::vector<DayState> states_;
 };
 

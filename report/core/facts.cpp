@@ -40,7 +40,7 @@ std::vector<Fact> report_facts(const Totals& totals, const Summary& summary,
   if (!days.empty()) {
     facts.push_back({"first day", iso_date(days.first())});
     facts.push_back({"last day", iso_date(days.last())});
-    uint64_t ran = days.count(DayState::running) + days.count(DayState::detections);
+    std::uint64_t ran = days.count(DayState::running) + days.count(DayState::detections);
     facts.push_back(
         {"days the logger ran", std::to_string(ran) + " of " + std::to_string(days.days())});
   }

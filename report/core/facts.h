@@ -17,11 +17,11 @@ struct Fact {
 };
 
 struct Totals {
-  uint64_t tagsheets = 0;
-  uint64_t runs = 0;
-  uint64_t skipped_lines = 0;
-  uint64_t unreadable_files = 0;
-  uint64_t unreadable_folders = 0;
+  std::uint64_t tagsheets = 0;
+  std::uint64_t runs = 0;
+  std::uint64_t skipped_lines = 0;
+  std::uint64_t unreadable_files = 0;
+  std::uint64_t unreadable_folders = 0;
 };
 
 // First what a technician asks first: which logger, which days it ran and had detections,

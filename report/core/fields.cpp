@@ -9,9 +9,9 @@ namespace kestrel::report {
 namespace {
 
 // More digits than any radar can send; keeps the value far from overflow.
-constexpr size_t max_distance_digits = 12;
+constexpr std::size_t max_distance_digits = 12;
 // Where the gap between a row's time and its distance begins.
-constexpr size_t row_time_gap_column = tagsheet::row_time_column + tagsheet::time_width;
+constexpr std::size_t row_time_gap_column = tagsheet::row_time_column + tagsheet::time_width;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -93,15 +93,15 @@ std::optional<TimeOfDay> parse_time(std::string_view text) {
   return TimeOfDay{numbers->first, numbers->second, numbers->third};
 }
 
-std::optional<uint64_t> parse_distance(std::string_view text) {
+std::optional<std::uint64_t> parse_distance(std::string_view text) {
   if (text.size() < 4 || text.size() > max_distance_digits + 3) return std::nullopt;
-  size_t point = text.size() - 3;
+  std::size_t point = text.size() - 3;
   if (text[point] != '.') return std::nullopt;
-  uint64_t value = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
     if (i == point) continue;
     if (!is_digit(text[i])) return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+    value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
   }
   return value;
 }
@@ -120,10 +120,10 @@ std::optional<Row> parse_row(std::string_view line) {
   return Row{*date, *time, *distance};
 }
 
-size_t trailing_row_start(std::string_view text) {
-  size_t gap = text.rfind(tagsheet::row_gap_after_time);
+std::size_t trailing_row_start(std::string_view text) {
+  std::size_t gap = text.rfind(tagsheet::row_gap_after_time);
   if (gap == std::string_view::npos || gap < row_time_gap_column) return std::string_view::npos;
-  size_t start = gap - row_time_gap_column;
+  std::size_t start = gap - row_time_gap_column;
   return parse_row(text.substr(start)) ? start : std::string_view::npos;
 }
 
@@ -138,7 +138,7 @@ std::string time_or_text(std::string_view text) {
   return time ? iso_time(*time) : std::string(text);
 }
 
-std::string distance_text(uint64_t centimetres) {
+std::string distance_text(std::uint64_t centimetres) {
   std::string out = std::to_string(centimetres / 100) + '.';
   append_digits(out, static_cast<int>(centimetres % 100), 2);
   return out;

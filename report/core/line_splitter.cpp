@@ -14,7 +14,7 @@ void LineSplitter::forget_returned_line() {
 }
 
 void LineSplitter::keep(std::string_view part) {
-  size_t room = max_line - carry_.size();
+  std::size_t room = max_line - carry_.size();
   if (part.size() > room) {
     carry_too_long_ = true;
   }
@@ -28,8 +28,9 @@ bool LineSplitter::next(Line& line) {
     return false;
   }
   const void* found = std::memchr(piece_.data(), '\n', piece_.size());
-  size_t length =
-      found ? static_cast<size_t>(static_cast<const char*>(found) - piece_.data()) : piece_.size();
+  std::size_t length =
+      found ? static_cast<std::size_t>(static_cast<const char*>(found) - piece_.data())
+            : piece_.size();
   std::string_view text = piece_.substr(0, length);
   piece_.remove_prefix(found ? length + 1 : length);
   if (found && !carrying_) {

@@ -16,7 +16,7 @@ struct Line {
 
 class LineSplitter {
  public:
-  static constexpr size_t max_line = 64 * 1024;
+  static constexpr std::size_t max_line = 64 * 1024;
 
   // The next piece of the text; it must stay valid until next() returns false.
   void add(std::string_view piece) { piece_ = piece; }

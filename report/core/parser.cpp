@@ -15,7 +15,7 @@ using tagsheet::stop_label;
 using tagsheet::title_line;
 
 // The empty lines between a header's first line and its start time.
-constexpr size_t header_gap_lines = tagsheet::header_gap.size() - 1;
+constexpr std::size_t header_gap_lines = tagsheet::header_gap.size() - 1;
 
 bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -64,7 +64,7 @@ void TagsheetParser::body_line(std::string_view text, bool ended) {
     state_ = State::after_blank;  // the line end that begins a stop line
   } else if (starts_with(text, stop_label)) {
     begin_header(text.substr(stop_label.size()));
-  } else if (size_t label = text.find(stop_label); label != std::string_view::npos) {
+  } else if (std::size_t label = text.find(stop_label); label != std::string_view::npos) {
     // A record cut short (power lost while writing) continued by the next start's header.
     static const std::string cut_short =
         "record cut short before \"" + std::string(stop_label) + '"';
@@ -77,10 +77,10 @@ void TagsheetParser::body_line(std::string_view text, bool ended) {
 
 void TagsheetParser::stop_line(std::string_view value) {
   // Nothing ends a stop line: the next header or row continues it.
-  if (size_t label = value.find(stop_label); label != std::string_view::npos) {
+  if (std::size_t label = value.find(stop_label); label != std::string_view::npos) {
     sink_.stop(value.substr(0, label), line_);
     begin_header(value.substr(label + stop_label.size()));
-  } else if (size_t row = trailing_row_start(value); row != std::string_view::npos) {
+  } else if (std::size_t row = trailing_row_start(value); row != std::string_view::npos) {
     sink_.stop(value.substr(0, row), line_);
     sink_.row(*parse_row(value.substr(row)), line_);
   } else {
@@ -110,12 +110,13 @@ void TagsheetParser::header_gap_line(std::string_view text, bool ended) {
   }
   // Between the first piece and the start time: the last-seen text's own lines, then the
   // empty lines of the header.
-  size_t own = extra_lines_.size() < header_gap_lines ? 0 : extra_lines_.size() - header_gap_lines;
+  std::size_t own =
+      extra_lines_.size() < header_gap_lines ? 0 : extra_lines_.size() - header_gap_lines;
   bool gap_ok = extra_lines_.size() >= header_gap_lines &&
                 std::all_of(extra_lines_.begin() + own, extra_lines_.end(),
                             [](const std::string& line) { return line.empty(); });
   if (!gap_ok) sink_.problem(header_.line, "header without its two empty lines");
-  for (size_t i = 0; gap_ok && i < own; ++i) header_.last_seen += "\n" + extra_lines_[i];
+  for (std::size_t i = 0; gap_ok && i < own; ++i) header_.last_seen += "\n" + extra_lines_[i];
   header_.start_time = text.substr(start_label.size());
   extra_lines_.clear();
   state_ = State::header_serial;

@@ -15,17 +15,17 @@ struct Header {
   std::string last_seen;   // the previous run's last-seen text, as written
   std::string start_time;  // as written, normally HH-MM-SS
   std::string serial;      // as written, with any line end it holds
-  uint64_t line = 0;       // line of the header's first piece
+  std::uint64_t line = 0;  // line of the header's first piece
 };
 
 class RecordSink {
  public:
   virtual ~RecordSink() = default;
   virtual void header(const Header& header) = 0;
-  virtual void row(const Row& row, uint64_t line) = 0;
-  virtual void stop(std::string_view text, uint64_t line) = 0;
+  virtual void row(const Row& row, std::uint64_t line) = 0;
+  virtual void stop(std::string_view text, std::uint64_t line) = 0;
   // A line that is no record, or a record cut short; it is skipped.
-  virtual void problem(uint64_t line, std::string_view what) = 0;
+  virtual void problem(std::uint64_t line, std::string_view what) = 0;
 };
 
 class TagsheetParser {
@@ -53,7 +53,7 @@ class TagsheetParser {
 
   RecordSink& sink_;
   State state_ = State::body;
-  uint64_t line_ = 0;
+  std::uint64_t line_ = 0;
   Header header_;
   std::vector<std::string> extra_lines_;  // header lines between its fixed pieces
 };

@@ -33,9 +33,9 @@ class ReportBuilder {
   void file_failed(std::string_view what);
   void end_file();
   // How many folders the search for tagsheets had to skip; counted in the totals.
-  void skipped_folders(uint64_t count) { skipped_folders_ = count; }
+  void skipped_folders(std::uint64_t count) { skipped_folders_ = count; }
 
-  uint64_t detections() const { return summary_.detections(); }
+  std::uint64_t detections() const { return summary_.detections(); }
   // Writes runs.csv and the page (folder: how the folder read is named on it) and returns
   // the totals that head the page.
   std::vector<Fact> finish(const std::string& folder, TextSink& runs_csv, TextSink& page);
@@ -47,8 +47,8 @@ class ReportBuilder {
   Collector collector_;
   std::optional<TagsheetParser> parser_;
   bool file_failed_ = false;
-  uint64_t tagsheets_ = 0;
-  uint64_t skipped_folders_ = 0;
+  std::uint64_t tagsheets_ = 0;
+  std::uint64_t skipped_folders_ = 0;
 };
 
 }  // namespace kestrel::report

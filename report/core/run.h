@@ -17,7 +17,7 @@ struct RunRecord {
   std::string file;  // the tagsheet, relative to the folder read
   Header header;
   std::optional<std::string> stop;  // the stop line's text; none when the run ended without one
-  uint64_t rows = 0;                // rows after this header, including any after its stop line
+  std::uint64_t rows = 0;           // rows after this header, including any after its stop line
   std::optional<Moment> start;      // the tagsheet's date and the header's time, when both read
   std::optional<Moment> last_row;
   ClockFlags clock;

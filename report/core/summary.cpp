@@ -52,8 +52,8 @@ void Summary::add(const Row& row) {
   if (day->detections == 0 || closer(row, day->closest)) day->closest = row;
   ++day->detections;
   ++day->per_hour[row.time.hour];
-  auto distance = static_cast<uint32_t>(
-      std::min<uint64_t>(row.centimetres, std::numeric_limits<uint32_t>::max() - 1));
+  auto distance = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(row.centimetres, std::numeric_limits<std::uint32_t>::max() - 1));
   MinuteRange& minute = day->per_minute[row.time.hour * 60 + row.time.minute];
   minute.nearest = std::min(minute.nearest, distance);
   minute.farthest = std::max(minute.farthest, distance);

@@ -23,19 +23,19 @@ constexpr int minutes_per_day = 24 * 60;
 // draws as one bar per calendar day. At about 12 KB a day for the per-minute ranges that is
 // 45 MB at most, and the page's text is 2.5 KB (one detection) to 33 KB (one every minute)
 // a day: a clock that jumps from day to day no longer grows them without end.
-constexpr size_t max_days_by_day = 3660;
+constexpr std::size_t max_days_by_day = 3660;
 
 // The nearest and farthest distance seen in one minute.
 struct MinuteRange {
-  uint32_t nearest = std::numeric_limits<uint32_t>::max();
-  uint32_t farthest = 0;
+  std::uint32_t nearest = std::numeric_limits<std::uint32_t>::max();
+  std::uint32_t farthest = 0;
   bool empty() const { return nearest > farthest; }
 };
 
 struct DayStats {
   Date date;
-  uint64_t detections = 0;
-  std::array<uint64_t, 24> per_hour{};
+  std::uint64_t detections = 0;
+  std::array<std::uint64_t, 24> per_hour{};
   std::vector<MinuteRange> per_minute = std::vector<MinuteRange>(minutes_per_day);
   Row closest;
 };
@@ -43,11 +43,11 @@ struct DayStats {
 class Summary {
  public:
   // max_days: at least 1.
-  explicit Summary(size_t max_days = max_days_by_day) : max_days_(max_days) {}
+  explicit Summary(std::size_t max_days = max_days_by_day) : max_days_(max_days) {}
 
   void add(const Row& row);
 
-  uint64_t detections() const { return detections_; }
+  std::uint64_t detections() const { return detections_; }
   // The latest max_days days with detections, keyed by Date::key(), so in date order.
   const std::map<int, DayStats>& days() const { return days_; }
   // Every day with detections, those before days() included.
@@ -59,7 +59,7 @@ class Summary {
     return days_.begin()->second.date;
   }
   // The detections on the days cut off.
-  uint64_t detections_cut_off() const { return detections_cut_off_; }
+  std::uint64_t detections_cut_off() const { return detections_cut_off_; }
   // Empty until the first detection.
   const std::optional<Row>& first() const { return first_; }
   const std::optional<Row>& last() const { return last_; }
@@ -70,12 +70,12 @@ class Summary {
   // do the days cut off to make room.
   DayStats* day_of(Date date);
 
-  size_t max_days_;
-  uint64_t detections_ = 0;
+  std::size_t max_days_;
+  std::uint64_t detections_ = 0;
   std::map<int, DayStats> days_;
   DayStats* day_ = nullptr;  // the day of the previous row: rows come in runs of one day
   DaySet detection_days_;
-  uint64_t detections_cut_off_ = 0;
+  std::uint64_t detections_cut_off_ = 0;
   std::optional<Row> first_;
   std::optional<Row> last_;
   std::optional<Row> closest_;

@@ -81,15 +81,15 @@ double nice_step(double span, int ticks) {
 }
 
 std::string bar_chart(std::string_view title, const std::vector<Bar>& bars) {
-  uint64_t highest = 0;
+  std::uint64_t highest = 0;
   for (const Bar& bar : bars) highest = std::max(highest, bar.value);
   double step = std::max(1.0, nice_step(static_cast<double>(highest), y_ticks));
   double top_value = step * std::max(1.0, std::ceil(static_cast<double>(highest) / step));
 
   std::string svg = open_svg(title) + value_axis(top_value, step, 0);
-  double slot = plot_width / static_cast<double>(std::max<size_t>(bars.size(), 1));
+  double slot = plot_width / static_cast<double>(std::max<std::size_t>(bars.size(), 1));
   double bar_width = std::clamp(slot * 0.8, 1.0, widest_bar);
-  for (size_t i = 0; i < bars.size(); ++i) {
+  for (std::size_t i = 0; i < bars.size(); ++i) {
     const Bar& bar = bars[i];
     double x = left + slot * static_cast<double>(i);
     if (!bar.label.empty()) svg += x_label(x + slot / 2, bar.label);
@@ -108,8 +108,8 @@ std::string bar_chart(std::string_view title, const std::vector<Bar>& bars) {
 }
 
 std::string distance_chart(std::string_view title, const std::vector<MinuteRange>& minutes,
-                           uint32_t farthest) {
-  double metres = std::max<uint32_t>(farthest, 1) / 100.0;
+                           std::uint32_t farthest) {
+  double metres = std::max<std::uint32_t>(farthest, 1) / 100.0;
   double step = nice_step(metres, y_ticks);
   double top_value = step * std::max(1.0, std::ceil(metres / step));
   int decimals = step >= 1 ? 0 : step >= 0.1 ? 1 : 2;
@@ -119,7 +119,7 @@ std::string distance_chart(std::string_view title, const std::vector<MinuteRange
   for (int hour = 0; hour <= 24; hour += 3) {
     svg += x_label(left + plot_width * hour * 60 / span, hour_label(hour));
   }
-  auto y_of = [&](uint32_t centimetres) {
+  auto y_of = [&](std::uint32_t centimetres) {
     return top + plot_height * (1 - std::min(centimetres / 100.0, top_value) / top_value);
   };
   std::string path;

@@ -24,14 +24,15 @@ std::optional<Date> date_in_name(std::string_view name) {
       name.substr(file_prefix.size(), name.size() - file_prefix.size() - file_suffix.size()));
 }
 
-std::vector<size_t> reading_order(const std::vector<TagsheetFile>& files) {
-  auto key = [&](size_t at) {
+std::vector<std::size_t> reading_order(const std::vector<TagsheetFile>& files) {
+  auto key = [&](std::size_t at) {
     const TagsheetFile& file = files[at];
     return std::make_tuple(!file.date, file.date ? file.date->key() : 0, std::cref(file.relative));
   };
-  std::vector<size_t> order(files.size());
+  std::vector<std::size_t> order(files.size());
   std::iota(order.begin(), order.end(), 0);
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return key(a) < key(b); });
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
   return order;
 }
 

@@ -17,7 +17,7 @@ struct TagsheetFile {
   std::string path;          // as found below the folder
   std::string relative;      // relative to the folder
   std::optional<Date> date;  // from the name Non-Tag-DD-MM-YYYY.txt
-  uint64_t size = 0;
+  std::uint64_t size = 0;
 };
 
 // The tagsheets' names as a shell pattern: Non-Tag-*.txt.
@@ -31,6 +31,6 @@ std::optional<Date> date_in_name(std::string_view name);
 
 // The positions of files in the order they are read: by date (files whose name holds no date
 // last), then by relative path.
-std::vector<size_t> reading_order(const std::vector<TagsheetFile>& files);
+std::vector<std::size_t> reading_order(const std::vector<TagsheetFile>& files);
 
 }  // namespace kestrel::report
