@@ -4,7 +4,7 @@ namespace kestrel::report {
 
 namespace {
 
-// The slot of 0000-01-01, the first date a tagsheet can write.
+// Slot 0: 0000-01-01, the first date a tagsheet can write.
 const std::int64_t first_day = day_number(Date{0, 1, 1});
 
 }  // namespace
