@@ -16,7 +16,7 @@ class Search {
   FoundTagsheets run() {
     list(fs::directory_iterator(top_), top_);
     std::vector<TagsheetFile> files = std::move(found_.files);
-    for (size_t at : reading_order(files)) {
+    for (std::size_t at : reading_order(files)) {
       found_.files.push_back(std::move(files[at]));
     }
     return std::move(found_);
@@ -53,7 +53,7 @@ class Search {
     std::error_code error;
     bool regular = entry.is_regular_file(error);
     if (!regular && !error) return;  // a folder, a pipe, a device
-    uint64_t size = regular ? entry.file_size(error) : 0;
+    std::uint64_t size = regular ? entry.file_size(error) : 0;
     found_.files.push_back(TagsheetFile{entry.path().string(),
                                         entry.path().lexically_relative(top_).string(),
                                         date_in_name(name), error ? 0 : size});

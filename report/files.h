@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "report/tagsheet_names.h"
+#include "report/core/tagsheet_names.h"
 
 namespace kestrel::report {
 
 struct FoundTagsheets {
   std::vector<TagsheetFile> files;  // in the order of reading_order()
-  uint64_t unreadable_folders = 0;
+  std::uint64_t unreadable_folders = 0;
 };
 
 // Throws std::filesystem::filesystem_error when the folder itself cannot be read. A folder

@@ -8,7 +8,7 @@
 
 namespace kestrel::report {
 
-LineReader::LineReader(const std::string& path, size_t buffer_size)
+LineReader::LineReader(const std::string& path, std::size_t buffer_size)
     : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), buffer_(buffer_size) {
   if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "cannot open");
 #ifdef POSIX_FADV_SEQUENTIAL
@@ -24,8 +24,8 @@ bool LineReader::fill() {
     got = ::read(fd_, buffer_.data(), buffer_.size());
   } while (got < 0 && errno == EINTR);
   if (got < 0) throw std::system_error(errno, std::generic_category(), "cannot read");
-  bytes_read_ += static_cast<size_t>(got);
-  splitter_.add(std::string_view(buffer_.data(), static_cast<size_t>(got)));
+  bytes_read_ += static_cast<std::size_t>(got);
+  splitter_.add(std::string_view(buffer_.data(), static_cast<std::size_t>(got)));
   return got > 0;
 }
 

@@ -7,23 +7,23 @@
 #include <string>
 #include <vector>
 
-#include "report/line_splitter.h"
+#include "report/core/line_splitter.h"
 
 namespace kestrel::report {
 
 class LineReader {
  public:
-  static constexpr size_t max_line = LineSplitter::max_line;
+  static constexpr std::size_t max_line = LineSplitter::max_line;
 
   // Throws std::system_error when the file cannot be opened.
-  explicit LineReader(const std::string& path, size_t buffer_size = 1 << 20);
+  explicit LineReader(const std::string& path, std::size_t buffer_size = 1 << 20);
   ~LineReader();
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
   // False at the end of the file. Throws std::system_error on a read error.
   bool next(Line& line);
-  uint64_t bytes_read() const { return bytes_read_; }
+  std::uint64_t bytes_read() const { return bytes_read_; }
 
  private:
   bool fill();
@@ -31,7 +31,7 @@ class LineReader {
   int fd_;
   std::vector<char> buffer_;
   LineSplitter splitter_;
-  uint64_t bytes_read_ = 0;
+  std::uint64_t bytes_read_ = 0;
 };
 
 }  // namespace kestrel::report

@@ -8,13 +8,13 @@
 #include <string>
 #include <system_error>
 
-#include "report/clock_check.h"
-#include "report/facts.h"
+#include "report/core/clock_check.h"
+#include "report/core/facts.h"
+#include "report/core/report_builder.h"
 #include "report/files.h"
 #include "report/line_reader.h"
 #include "report/output_file.h"
 #include "report/progress.h"
-#include "report/report_builder.h"
 
 namespace kestrel::report {
 namespace {
@@ -27,7 +27,7 @@ std::string usage() {
 
 // Feeds one tagsheet to the report; throws std::system_error when it cannot be read.
 void read_tagsheet(const TagsheetFile& file, ReportBuilder& report, Progress& progress,
-                   uint64_t bytes_before) {
+                   std::uint64_t bytes_before) {
   LineReader reader(file.path);
   Line line;
   while (reader.next(line)) {
@@ -46,16 +46,17 @@ int run(const std::string& folder, const std::filesystem::path& out) {
   }
   std::filesystem::create_directories(out);
   OutputFile detections((out / "detections.csv").string());
-  ReportBuilder report(detections, stderr,
-                       ClockLimits{first_release_date(), static_cast<int64_t>(std::time(nullptr))});
+  ReportBuilder report(
+      detections, stderr,
+      ClockLimits{first_release_date(), static_cast<std::int64_t>(std::time(nullptr))});
   report.skipped_folders(found.unreadable_folders);
-  uint64_t total_bytes = 0;
+  std::uint64_t total_bytes = 0;
   for (const TagsheetFile& file : files) {
     total_bytes += file.size;
   }
   Progress progress(stderr, total_bytes);
 
-  uint64_t bytes_before = 0;
+  std::uint64_t bytes_before = 0;
   for (const TagsheetFile& file : files) {
     report.begin_file(file.relative, file.date);
     try {

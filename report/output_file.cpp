@@ -6,7 +6,7 @@
 namespace kestrel::report {
 
 namespace {
-constexpr size_t buffer_size = 1 << 20;
+constexpr std::size_t buffer_size = 1 << 20;
 }
 
 OutputFile::OutputFile(std::string path)

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "report/text_sink.h"
+#include "report/core/text_sink.h"
 
 namespace kestrel::report {
 

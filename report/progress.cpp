@@ -12,14 +12,14 @@ constexpr milliseconds first_draw_after{500};
 constexpr milliseconds redraw_every{250};
 }  // namespace
 
-Progress::Progress(std::FILE* out, uint64_t total_bytes)
+Progress::Progress(std::FILE* out, std::uint64_t total_bytes)
     : out_(out),
       total_bytes_(total_bytes),
       enabled_(::isatty(::fileno(out)) == 1),
       start_(std::chrono::steady_clock::now()),
       last_draw_(start_) {}
 
-void Progress::draw(uint64_t bytes_done, uint64_t rows) {
+void Progress::draw(std::uint64_t bytes_done, std::uint64_t rows) {
   auto now = std::chrono::steady_clock::now();
   if (now - start_ < first_draw_after || now - last_draw_ < redraw_every) return;
   last_draw_ = now;

@@ -9,24 +9,24 @@
 #include <string_view>
 #include <vector>
 
-#include "report/clock_check.h"
-#include "report/line_splitter.h"
-#include "report/report_builder.h"
-#include "report/tagsheet_names.h"
-#include "report/text_sink.h"
+#include "report/core/clock_check.h"
+#include "report/core/line_splitter.h"
+#include "report/core/report_builder.h"
+#include "report/core/tagsheet_names.h"
+#include "report/core/text_sink.h"
 
 // Hands the page the next piece of an output: 0 runs.csv, 1 detections.csv, 2 report.html.
 extern "C" __attribute__((import_module("env"), import_name("write_output"))) void write_output(
-    uint32_t stream, const char* text, size_t size);
+    std::uint32_t stream, const char* text, std::size_t size);
 
 namespace kestrel::report {
 namespace {
 
-constexpr size_t piece_size = 1 << 20;
+constexpr std::size_t piece_size = 1 << 20;
 
 class PageOutput : public TextSink {
  public:
-  explicit PageOutput(uint32_t stream) : stream_(stream) { buffer_.reserve(piece_size); }
+  explicit PageOutput(std::uint32_t stream) : stream_(stream) { buffer_.reserve(piece_size); }
 
   void write(std::string_view text) override {
     if (buffer_.size() + text.size() > piece_size) {
@@ -47,15 +47,15 @@ class PageOutput : public TextSink {
   }
 
  private:
-  uint32_t stream_;
+  std::uint32_t stream_;
   std::string buffer_;
 };
 
 struct PageReport {
   std::vector<char> input;  // what the page hands over: names, then slices of tagsheets
   std::vector<TagsheetFile> files;
-  std::vector<uint32_t> page_indexes;  // the page's number for each of files
-  std::vector<size_t> order;
+  std::vector<std::uint32_t> page_indexes;  // the page's number for each of files
+  std::vector<std::size_t> order;
   std::string folder;
   PageOutput runs_csv{0};
   PageOutput detections_csv{1};
@@ -70,7 +70,7 @@ PageReport& state() {
   return report;
 }
 
-std::string_view input(size_t size) { return std::string_view(state().input.data(), size); }
+std::string_view input(std::size_t size) { return std::string_view(state().input.data(), size); }
 
 }  // namespace
 }  // namespace kestrel::report
@@ -78,15 +78,15 @@ std::string_view input(size_t size) { return std::string_view(state().input.data
 using kestrel::report::state;
 
 // The buffer the page writes names and slices into; its address.
-extern "C" __attribute__((export_name("input_buffer"))) char* input_buffer(size_t size) {
+extern "C" __attribute__((export_name("input_buffer"))) char* input_buffer(std::size_t size) {
   state().input.resize(size);
   return state().input.data();
 }
 
 // A file the page was given, its path relative to the folder in the input buffer; true when
 // it is a tagsheet, which the report then reads.
-extern "C" __attribute__((export_name("add_file"))) bool add_file(uint32_t page_index,
-                                                                  size_t path_size) {
+extern "C" __attribute__((export_name("add_file"))) bool add_file(std::uint32_t page_index,
+                                                                  std::size_t path_size) {
   using namespace kestrel::report;
   std::string path(input(path_size));
   std::string_view name = path;
@@ -100,26 +100,26 @@ extern "C" __attribute__((export_name("add_file"))) bool add_file(uint32_t page_
 }
 
 // Puts the tagsheets in reading order; their number.
-extern "C" __attribute__((export_name("order_files"))) size_t order_files() {
+extern "C" __attribute__((export_name("order_files"))) std::size_t order_files() {
   state().order = kestrel::report::reading_order(state().files);
   return state().order.size();
 }
 
 // The page's number of the tagsheet read at position.
-extern "C" __attribute__((export_name("file_at"))) uint32_t file_at(size_t position) {
+extern "C" __attribute__((export_name("file_at"))) std::uint32_t file_at(std::size_t position) {
   return state().page_indexes[state().order[position]];
 }
 
 // Starts the report of the folder named in the input buffer, made at now (seconds since
 // 1970 UTC, the computer's clock).
-extern "C" __attribute__((export_name("begin"))) void begin(size_t folder_size, double now) {
+extern "C" __attribute__((export_name("begin"))) void begin(std::size_t folder_size, double now) {
   using namespace kestrel::report;
   state().folder = std::string(input(folder_size));
   state().report.emplace(state().detections_csv, stderr,
-                         ClockLimits{first_release_date(), static_cast<int64_t>(now)});
+                         ClockLimits{first_release_date(), static_cast<std::int64_t>(now)});
 }
 
-extern "C" __attribute__((export_name("begin_file"))) void begin_file(size_t position) {
+extern "C" __attribute__((export_name("begin_file"))) void begin_file(std::size_t position) {
   const kestrel::report::TagsheetFile& file = state().files[state().order[position]];
   state().report->begin_file(file.relative, file.date);
   state().lines = kestrel::report::LineSplitter();
@@ -127,7 +127,7 @@ extern "C" __attribute__((export_name("begin_file"))) void begin_file(size_t pos
 }
 
 // The next slice of the tagsheet, in the input buffer.
-extern "C" __attribute__((export_name("feed"))) void feed(size_t size) {
+extern "C" __attribute__((export_name("feed"))) void feed(std::size_t size) {
   kestrel::report::Line line;
   state().lines.add(kestrel::report::input(size));
   while (state().lines.next(line)) {
@@ -136,7 +136,7 @@ extern "C" __attribute__((export_name("feed"))) void feed(size_t size) {
 }
 
 // The tagsheet could not be read to its end; why is in the input buffer.
-extern "C" __attribute__((export_name("file_failed"))) void file_failed(size_t what_size) {
+extern "C" __attribute__((export_name("file_failed"))) void file_failed(std::size_t what_size) {
   state().file_failed = true;
   state().report->file_failed(kestrel::report::input(what_size));
 }

@@ -1,4 +1,4 @@
-#include "report/collector.h"
+#include "report/core/collector.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -25,7 +25,7 @@ class CollectorTest : public ::testing::Test {
   }
 
   char* buffer_ = nullptr;
-  size_t size_ = 0;
+  std::size_t size_ = 0;
   std::FILE* messages_ = open_memstream(&buffer_, &size_);
   StringSink csv_;
   DetectionsCsv detections_{csv_};
@@ -62,7 +62,7 @@ TEST_F(CollectorTest, RowsCountTowardsTheRunOfTheirFile) {
 TEST_F(CollectorTest, PrintsSkippedLinesUpToALimitPerFile) {
   collector_.begin_file("a.txt", std::nullopt);
   collector_.stop("x", 3);
-  for (uint64_t line = 4; line < 8; ++line) collector_.problem(line, "not a tagsheet record");
+  for (std::uint64_t line = 4; line < 8; ++line) collector_.problem(line, "not a tagsheet record");
   collector_.end_file();
   collector_.begin_file("b.txt", std::nullopt);
   collector_.problem(1, "header cut short");

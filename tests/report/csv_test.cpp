@@ -1,4 +1,4 @@
-#include "report/csv.h"
+#include "report/core/csv.h"
 
 #include <gtest/gtest.h>
 

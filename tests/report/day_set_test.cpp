@@ -1,9 +1,11 @@
-#include "report/day_set.h"
+#include "report/core/day_set.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "report/core/fields.h"
 
 namespace kestrel::report {
 namespace {

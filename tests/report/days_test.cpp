@@ -1,4 +1,4 @@
-#include "report/days.h"
+#include "report/core/days.h"
 
 #include <gtest/gtest.h>
 

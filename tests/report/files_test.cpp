@@ -73,7 +73,7 @@ class FindTagsheetsTest : public ::testing::Test {
   std::vector<std::string> unreadable_;
   FoundTagsheets found_;
   char* buffer_ = nullptr;
-  size_t size_ = 0;
+  std::size_t size_ = 0;
   std::FILE* messages_ = open_memstream(&buffer_, &size_);
 };
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "report/run.h"
-#include "report/text_sink.h"
+#include "report/core/run.h"
+#include "report/core/text_sink.h"
 
 namespace kestrel::report {
 
@@ -17,7 +17,7 @@ struct StringSink : TextSink {
 };
 
 inline RunRecord run_record(std::string date, std::string file, Header header,
-                            std::optional<std::string> stop, uint64_t rows) {
+                            std::optional<std::string> stop, std::uint64_t rows) {
   RunRecord run;
   run.date = std::move(date);
   run.file = std::move(file);

@@ -17,7 +17,7 @@ namespace {
 class LineReaderTest : public ::testing::Test {
  protected:
   // Each line as "text|ended|too_long", read through a buffer of buffer_size bytes.
-  std::vector<std::string> read(const std::string& content, size_t buffer_size) {
+  std::vector<std::string> read(const std::string& content, std::size_t buffer_size) {
     std::ofstream(path_, std::ios::binary) << content;
     LineReader reader(path_, buffer_size);
     std::vector<std::string> lines;
@@ -39,7 +39,7 @@ TEST_F(LineReaderTest, LinesAreTheSameWhateverTheBufferSize) {
   std::vector<std::string> expected = {
       "Equipment Stop Time: |ended", "|ended", "|ended", "row one|ended", "|ended",
       "Equipment Stop Time:end|open"};
-  for (size_t buffer_size : {1, 2, 3, 7, 22, 23, 4096}) {
+  for (std::size_t buffer_size : {1, 2, 3, 7, 22, 23, 4096}) {
     EXPECT_EQ(read(content, buffer_size), expected) << "buffer of " << buffer_size;
   }
 }
@@ -52,7 +52,7 @@ TEST_F(LineReaderTest, AFinalLineEndAddsNoEmptyLine) {
 
 TEST_F(LineReaderTest, CutsOverlongLinesAndKeepsCountingAfterThem) {
   std::string long_line(LineReader::max_line + 5, 'x');
-  for (size_t buffer_size : {size_t{1000}, LineReader::max_line * 2}) {
+  for (std::size_t buffer_size : {std::size_t{1000}, LineReader::max_line * 2}) {
     auto lines = read("a\n" + long_line + "\nb", buffer_size);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1], std::string(LineReader::max_line, 'x') + "|ended|too long");
@@ -82,8 +82,8 @@ TEST(LineSplitter, LinesAreTheSameWhereverTheTextIsCut) {
   EXPECT_EQ(whole.size(), 6u);
   EXPECT_EQ(whole.back(), "Equipment Stop Time:end|open");
   std::string_view view(text);
-  for (size_t cut = 0; cut <= text.size(); ++cut) {
-    for (size_t second = cut; second <= text.size(); second += 7) {
+  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+    for (std::size_t second = cut; second <= text.size(); second += 7) {
       EXPECT_EQ(lines({view.substr(0, cut), view.substr(cut, second - cut), view.substr(second)}),
                 whole)
           << "cut at " << cut << " and " << second;

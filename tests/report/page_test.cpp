@@ -4,17 +4,25 @@
 #include <string>
 #include <vector>
 
-#include "report/days.h"
-#include "report/html.h"
-#include "report/svg.h"
+#include "report/core/days.h"
+#include "report/core/html.h"
+#include "report/core/svg.h"
 #include "tests/report/helpers.h"
 
 namespace kestrel::report {
 namespace {
 
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+std::string report_html(const std::string& folder, const std::vector<Fact>& facts,
+                        const Summary& summary, const std::vector<RunRecord>& runs,
+                        const DayMap& days, const ClockLimits& limits) {
+  StringSink page;
+  write_report_html(page, folder, facts, summary, runs, days, limits);
+  return page.text;
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
 }
 
@@ -22,8 +30,9 @@ size_t count(const std::string& text, const std::string& what) {
 std::vector<std::string> attributes(const std::string& svg, const std::string& tag_start,
                                     const std::string& attribute) {
   std::vector<std::string> values;
-  for (size_t at = svg.find(tag_start); at != std::string::npos; at = svg.find(tag_start, at + 1)) {
-    size_t value = svg.find(" " + attribute + "=\"", at) + attribute.size() + 3;
+  for (std::size_t at = svg.find(tag_start); at != std::string::npos;
+       at = svg.find(tag_start, at + 1)) {
+    std::size_t value = svg.find(" " + attribute + "=\"", at) + attribute.size() + 3;
     values.push_back(svg.substr(value, svg.find('"', value) - value));
   }
   return values;
@@ -53,8 +62,9 @@ TEST(Charts, BarHeightsFollowTheirValues) {
 // The text labels of an SVG chart, in order.
 std::vector<std::string> labels(const std::string& svg) {
   std::vector<std::string> found;
-  for (size_t at = svg.find("<text"); at != std::string::npos; at = svg.find("<text", at + 1)) {
-    size_t begin = svg.find('>', at) + 1;
+  for (std::size_t at = svg.find("<text"); at != std::string::npos;
+       at = svg.find("<text", at + 1)) {
+    std::size_t begin = svg.find('>', at) + 1;
     found.push_back(svg.substr(begin, svg.find('<', begin) - begin));
   }
   return found;

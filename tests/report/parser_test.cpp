@@ -1,4 +1,4 @@
-#include "report/parser.h"
+#include "report/core/parser.h"
 
 #include <gtest/gtest.h>
 
@@ -19,14 +19,14 @@ class Recorder : public RecordSink {
     events.push_back("header@" + std::to_string(h.line) + " last_seen=[" + h.last_seen +
                      "] start=[" + h.start_time + "] serial=[" + h.serial + "]");
   }
-  void row(const Row& r, uint64_t line) override {
+  void row(const Row& r, std::uint64_t line) override {
     events.push_back("row@" + std::to_string(line) + " " + iso_date(r.date) + "T" +
                      iso_time(r.time) + " " + distance_text(r.centimetres));
   }
-  void stop(std::string_view text, uint64_t line) override {
+  void stop(std::string_view text, std::uint64_t line) override {
     events.push_back("stop@" + std::to_string(line) + " [" + std::string(text) + "]");
   }
-  void problem(uint64_t line, std::string_view what) override {
+  void problem(std::uint64_t line, std::string_view what) override {
     events.push_back("problem@" + std::to_string(line) + " " + std::string(what));
   }
 };
@@ -35,9 +35,9 @@ class Recorder : public RecordSink {
 std::vector<std::string> parse(const std::string& text) {
   Recorder recorder;
   TagsheetParser parser(recorder);
-  size_t begin = 0;
+  std::size_t begin = 0;
   while (begin < text.size()) {
-    size_t end = text.find('\n', begin);
+    std::size_t end = text.find('\n', begin);
     bool ended = end != std::string::npos;
     if (!ended) end = text.size();
     parser.line(std::string_view(text).substr(begin, end - begin), ended);
@@ -173,10 +173,10 @@ TEST(TagsheetParser, EveryPrefixOfATagsheetYieldsItsCompleteRowsAndNoOthers) {
     if (event.rfind("row@", 0) == 0) row_events.push_back(event);
   }
   ASSERT_EQ(row_events.size(), rows.size());
-  for (size_t length = 0; length <= text.size(); ++length) {
+  for (std::size_t length = 0; length <= text.size(); ++length) {
     Events expected;
     Events got;
-    for (size_t i = 0; i < rows.size(); ++i) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
       // Complete once its last digit is there; its line end may be missing.
       if (text.find(rows[i]) + rows[i].size() - 1 <= length) expected.push_back(row_events[i]);
     }

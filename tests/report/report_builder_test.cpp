@@ -1,4 +1,4 @@
-#include "report/report_builder.h"
+#include "report/core/report_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 namespace kestrel::report {
 namespace {
 
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
 }
 

@@ -1,4 +1,4 @@
-#include "report/summary.h"
+#include "report/core/summary.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,9 @@
 namespace kestrel::report {
 namespace {
 
-Row at(Date date, TimeOfDay time, uint64_t centimetres) { return Row{date, time, centimetres}; }
+Row at(Date date, TimeOfDay time, std::uint64_t centimetres) {
+  return Row{date, time, centimetres};
+}
 
 TEST(Summary, CountsPerDayHourAndMinute) {
   Summary summary;

@@ -1,4 +1,4 @@
-#include "report/tagsheet_names.h"
+#include "report/core/tagsheet_names.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ TEST(TagsheetNames, ReadInDateOrderThenByPathUndatedLast) {
     files.push_back(TagsheetFile{path, path, date_in_name(name), 0});
   }
   std::vector<std::string> order;
-  for (size_t at : reading_order(files)) {
+  for (std::size_t at : reading_order(files)) {
     order.push_back(files[at].relative);
   }
   EXPECT_EQ(order, (std::vector<std::string>{"31-12-2026/Non-Tag-31-12-2026.txt",
