@@ -35,10 +35,11 @@ import struct
 import subprocess
 import tempfile
 import termios
-import threading
 import time
 import tty
 from pathlib import Path
+
+from waiting import StreamReader, read_for, running, wait_until
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
 HIDDEN_BY_TMPFS = ("/tmp", "/run", "/home", "/media")
@@ -57,7 +58,6 @@ TAGSHEETS_INSIDE = "/home/pi/Configuration/Tagsheets"
 START_TIMEOUT = 20.0
 TIMEOUT = 20.0
 START_SETTLE = 0.3
-POLL = 0.01
 
 MISSING = object()  # config value: do not create the file
 DEFAULT_CONFIG = {
@@ -118,54 +118,6 @@ def _files_at(dir_fd):
             with open(fd, "rb") as file:
                 files[path] = file.read()
     return files
-
-
-class _StreamReader:
-    """Collects everything a pipe delivers; waiters are woken on every chunk."""
-
-    def __init__(self, pipe, tee=None):
-        self.data = bytearray()
-        self.tee = tee
-        self.closed = False
-        self.changed = threading.Condition()
-        self._thread = threading.Thread(target=self._run, args=(pipe,), daemon=True)
-        self._thread.start()
-
-    def _run(self, pipe):
-        with pipe:
-            for chunk in iter(lambda: os.read(pipe.fileno(), 65536), b""):
-                with self.changed:
-                    self.data += chunk
-                    self.changed.notify_all()
-                if self.tee:
-                    self.tee.write(chunk)
-                    self.tee.flush()
-        with self.changed:
-            self.closed = True
-            self.changed.notify_all()
-
-    def text(self):
-        with self.changed:
-            return bytes(self.data)
-
-    def wait_for(self, pattern, count, timeout):
-        """All matches of pattern once there are at least count, else SandboxError."""
-        regex = re.compile(pattern)
-        deadline = time.monotonic() + timeout
-        with self.changed:
-            while True:
-                matches = list(regex.finditer(self.data))
-                if len(matches) >= count:
-                    return matches
-                remaining = deadline - time.monotonic()
-                if self.closed or remaining <= 0:
-                    reason = "stream closed" if self.closed else "timed out after %.1fs" % timeout
-                    raise SandboxError("%s waiting for %d x %r; got:\n%s"
-                                       % (reason, count, pattern, bytes(self.data[-2000:])))
-                self.changed.wait(remaining)
-
-    def join(self, timeout):
-        self._thread.join(timeout)
 
 
 class Sandbox:
@@ -301,8 +253,8 @@ class Sandbox:
                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, pass_fds=(info_write,))
         finally:
             os.close(info_write)
-        self._stdout = _StreamReader(self.proc.stdout, self.tee)
-        self._stderr = _StreamReader(self.proc.stderr, self.tee)
+        self._stdout = StreamReader(self.proc.stdout, self.tee, SandboxError)
+        self._stderr = StreamReader(self.proc.stderr, self.tee, SandboxError)
         try:
             self.pid1 = self._read_info(info_read)["child-pid"]
         finally:
@@ -314,13 +266,8 @@ class Sandbox:
 
     def _wait_set_up(self):
         """bwrap reports its pid 1 before the mounts are in place; wait for them."""
-        deadline = time.monotonic() + TIMEOUT
-        while not self._serial_bound():
-            if self.proc.poll() is not None:
-                return
-            if time.monotonic() > deadline:
-                raise SandboxError("sandbox not set up after %.1fs" % TIMEOUT)
-            time.sleep(POLL)
+        wait_until(lambda: self._serial_bound() or self.proc.poll() is not None, TIMEOUT,
+                   error=SandboxError, message="sandbox not set up after %.1fs" % TIMEOUT)
 
     def _serial_bound(self):
         try:
@@ -329,14 +276,7 @@ class Sandbox:
             return False
 
     def _read_info(self, fd):
-        data = b""
-        deadline = time.monotonic() + TIMEOUT
-        while time.monotonic() < deadline:
-            ready, _, _ = select.select([fd], [], [], deadline - time.monotonic())
-            chunk = os.read(fd, 4096) if ready else b""
-            if not chunk:
-                break
-            data += chunk
+        data = read_for(fd, TIMEOUT)
         try:
             return json.loads(data)
         except ValueError:
@@ -376,19 +316,15 @@ class Sandbox:
         return code
 
     def wait_until(self, condition, timeout=TIMEOUT, what="condition"):
-        """Poll condition() until true; fails early if the program has ended."""
-        deadline = time.monotonic() + timeout
-        while not condition():
-            if not self.running():
-                self._join_readers()
-                if condition():
-                    return
-                raise SandboxError("program ended (status %s) before %s; stderr:\n%s"
-                                   % (self.proc and self.proc.returncode, what,
-                                      self.stderr_bytes()[-2000:].decode(errors="replace")))
-            if time.monotonic() > deadline:
-                raise SandboxError("timed out after %.1fs waiting for %s" % (timeout, what))
-            time.sleep(POLL)
+        """What condition() returns once it is true, polled; fails early if the program has ended."""
+        def ended():
+            if self.running():
+                return None
+            self._join_readers()
+            return ("program ended (status %s) before %s; stderr:\n%s"
+                    % (self.proc and self.proc.returncode, what,
+                       self.stderr_bytes()[-2000:].decode(errors="replace")))
+        return wait_until(condition, timeout, what, error=SandboxError, ended=ended)
 
     def kill(self):
         """End the running program like a power cut (only the bwrap process started
@@ -428,15 +364,8 @@ class Sandbox:
 
     def _wait_sandbox_gone(self):
         """The sandbox's pid 1 exits only after every process inside it has ended."""
-        def gone():
-            try:
-                with open("/proc/%d/stat" % self.pid1, "rb") as stat_file:
-                    return stat_file.read().rsplit(b")", 1)[1].split()[0] in (b"Z", b"X")
-            except FileNotFoundError:
-                return True
-        deadline = time.monotonic() + TIMEOUT
-        while self.pid1 is not None and not gone() and time.monotonic() < deadline:
-            time.sleep(POLL)
+        if self.pid1 is not None:
+            wait_until(lambda: not running(self.pid1), TIMEOUT, error=None)
 
     def _join_readers(self):
         for reader in (self._stdout, self._stderr):
@@ -474,15 +403,19 @@ class Sandbox:
 
     def wait_consumed(self, timeout=TIMEOUT, quiet_polls=5, settle=0.05):
         """Wait until the program has read everything sent (queue empty several polls in a row)."""
-        deadline = time.monotonic() + timeout
         empty_in_a_row = 0
-        while empty_in_a_row < quiet_polls:
+
+        def quiet():
+            nonlocal empty_in_a_row
             empty_in_a_row = empty_in_a_row + 1 if self.waiting_bytes() == 0 else 0
+            return empty_in_a_row >= quiet_polls
+
+        def ended():
             if empty_in_a_row == 0 and not self.running():
-                raise SandboxError("program ended with %d bytes unread" % self.waiting_bytes())
-            if time.monotonic() > deadline:
-                raise SandboxError("%d bytes still unread after %.1fs" % (self.waiting_bytes(), timeout))
-            time.sleep(POLL)
+                return "program ended with %d bytes unread" % self.waiting_bytes()
+            return None
+        wait_until(quiet, timeout, error=SandboxError, ended=ended,
+                   message=lambda: "%d bytes still unread after %.1fs" % (self.waiting_bytes(), timeout))
         time.sleep(settle)
 
     def pids(self):
