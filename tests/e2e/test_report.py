@@ -11,7 +11,8 @@ from pathlib import Path
 
 import pytest
 
-from steps import end_run, read_csv, run_report, send_frames
+from steps import end_run, header, read_csv, row, run_report, send_frames, stop_line
+from tagsheet_format import file_name
 
 ROW = re.compile(rb"(\d\d)-(\d\d)-(\d{4})    (\d\d)-(\d\d)-(\d\d)        (\d+\.\d\d)\n")
 BROWSER_TIMEOUT = 90
@@ -92,9 +93,8 @@ def test_a_folder_that_cannot_be_read_is_skipped_with_a_note(report_tool, folder
     stick = folder / "stick"
     for date in ("07-12-2026", "08-12-2026"):
         (stick / date).mkdir(parents=True)
-        (stick / date / ("Non-Tag-%s.txt" % date)).write_bytes(
-            b"Equipment Stop Time: \n\n\nEquipment Start Time:08-00-00\nSerial No:SN-0042\n"
-            b"\n    Date       Time     Distance of Object\n" + date.encode() + b"    08-00-01        1.25\n")
+        (stick / date / file_name(date)).write_bytes(
+            header(b" ", b"08-00-00") + row(date, b"08-00-01", b"1.25"))
     (stick / "08-12-2026").chmod(0)
     # Root reads any folder: without the capabilities that let it, as an ordinary account.
     as_account = ["setpriv", "--bounding-set=-dac_override,-dac_read_search"] if os.geteuid() == 0 else []
@@ -175,11 +175,9 @@ def test_page_shows_its_charts_in_a_real_browser(report_tool, folder):
         pytest.fail("chromium is missing: scripts/install-deps browser installs it", pytrace=False)
     day = folder / "in" / "07-12-2026"
     day.mkdir(parents=True)
-    rows = b"".join(b"07-12-2026    %02d-%02d-00        %d.%02d\n" % (8 + n // 60, n % 60, 1 + n % 2, n % 100)
+    rows = b"".join(row(b"07-12-2026", b"%02d-%02d-00" % (8 + n // 60, n % 60), b"%d.%02d" % (1 + n % 2, n % 100))
                     for n in range(0, 240, 3))
-    (day / "Non-Tag-07-12-2026.txt").write_bytes(
-        b"Equipment Stop Time: \n\n\nEquipment Start Time:08-00-00\nSerial No:SN-0042\n"
-        b"\n    Date       Time     Distance of Object\n" + rows + b"\nEquipment Stop Time:11-57-00")
+    (day / file_name("07-12-2026")).write_bytes(header(b" ", b"08-00-00") + rows + stop_line(b"11-57-00"))
     run_report(report_tool, folder / "in", folder / "out")
     page = folder / "out" / "report.html"
     html = page.read_text()
