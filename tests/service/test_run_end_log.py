@@ -4,6 +4,8 @@ bubblewrap sandbox with its own /var/log and a fake journalctl first on PATH."""
 import subprocess
 from pathlib import Path
 
+from sandbox.bwrap import Bwrap
+
 REPO = Path(__file__).resolve().parents[2]
 HOOK = REPO / "system" / "kestrel-ended"
 UNIT = REPO / "debian" / "kestrel.service"
@@ -39,16 +41,10 @@ def run_hook(folder, env, logs=None):
         (folder / "kestrel" / name).write_text(content)
     calls = folder / "journalctl.calls"
     calls.unlink(missing_ok=True)
-    argv = ["bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
-            "--tmpfs", "/run", "--tmpfs", "/var/log", "--tmpfs", "/tmp",
-            "--bind", str(folder / "kestrel"), "/var/log/kestrel",
-            "--ro-bind", str(folder / "bin"), "/run/fakes", "--bind", str(folder), "/run/log",
-            "--ro-bind", str(HOOK), HOOK_INSIDE,
-            "--unshare-pid", "--die-with-parent", "--clearenv",
-            "--setenv", "PATH", "/run/fakes:/usr/bin:/bin"]
-    for name, value in env.items():
-        argv += ["--setenv", name, value]
-    subprocess.run(argv + [HOOK_INSIDE], check=True, capture_output=True, timeout=30)
+    box = Bwrap().tmpfs("/run", "/var/log", "/tmp").bind(folder / "kestrel", "/var/log/kestrel")
+    box.ro_bind(folder / "bin", "/run/fakes").bind(folder, "/run/log").ro_bind(HOOK, HOOK_INSIDE)
+    box.setenv(PATH="/run/fakes:/usr/bin:/bin", **env)
+    subprocess.run(box.command([HOOK_INSIDE]), check=True, capture_output=True, timeout=30)
     return calls.read_text().splitlines() if calls.exists() else []
 
 
