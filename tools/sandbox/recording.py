@@ -1,8 +1,9 @@
-"""What the fakes recorded. A recording fake appends one line a call to the log
-its environment names: the call's arguments as a JSON list of strings, each
+"""What the fakes recorded. A recording fake appends one line a call to a log
+of the test's: the command it stands for and its arguments (the recording
+sudo: the command it was asked to run) as a JSON list of strings, each
 argument's bytes decoded as UTF-8 with surrogateescape (Python's own decoding
 of argv), so every byte comes back with .encode("utf-8", "surrogateescape").
-fakes/sudo records so, and so do the automounter tests' fake commands."""
+fakes/sudo records so, and so do the automounter's and the service's fakes."""
 import json
 
 from .base import TIMEOUT
