@@ -9,7 +9,8 @@ benchmark and its screenshots:
   (webkit2gtk-driver), on a virtual X display of its own (xvfb).
 
 A Browser has a fresh profile that is removed again when it closes, saves downloads into a
-folder of the caller's and can read the memory of its processes. Everything it needs is in
+folder of the caller's and can read the memory of its processes; png_pixels() reads its
+screenshots back (python3-png). Everything it needs is in
 Debian's archive: nothing is fetched, and the browser itself makes no connection (its driver
 talks to it over the loopback interface only).
 
@@ -33,6 +34,7 @@ import threading
 from contextlib import contextmanager
 from pathlib import Path
 
+import png
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
@@ -561,6 +563,12 @@ def wait_for_port(port, process, log):
             "%s ended at its start:\n%s" % (process.args[0], Path(log).read_text(errors="replace")))
     wait_until(listening, START_SECONDS, poll=POLL_SECONDS, ended=ended,
                message="%s does not listen on port %d" % (process.args[0], port))
+
+
+def png_pixels(path):
+    """Width, height and the RGB triples, row by row, of a PNG file such as a screenshot."""
+    width, height, rows, _ = png.Reader(filename=str(path)).asRGBA8()
+    return width, height, [tuple(row[x:x + 3]) for row in rows for x in range(0, 4 * width, 4)]
 
 
 def end_process(process, seconds=10):
