@@ -116,6 +116,10 @@ def page_pixels(page, png):
         browser.open(page)
         browser.screenshot(png)
     assert Path(png).is_file(), "Chromium saved no screenshot"
+    data = Path(png).read_bytes()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    # The header's bit depth and colour type: 8-bit RGB or RGBA, as Chromium writes.
+    assert data[24:26] in (b"\x08\x02", b"\x08\x06"), "unexpected PNG format"
     return png_pixels(png)
 
 
