@@ -9,7 +9,8 @@ benchmark and its screenshots:
   (webkit2gtk-driver), on a virtual X display of its own (xvfb).
 
 A Browser has a fresh profile that is removed again when it closes, saves downloads into a
-folder of the caller's and can read the memory of its processes. Everything it needs is in
+folder of the caller's and can read the memory of its processes; png_pixels() reads its
+screenshots back (python3-png). Everything it needs is in
 Debian's archive: nothing is fetched, and the browser itself makes no connection (its driver
 talks to it over the loopback interface only).
 
@@ -30,10 +31,10 @@ import socket
 import subprocess
 import tempfile
 import threading
-import time
 from contextlib import contextmanager
 from pathlib import Path
 
+import png
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
@@ -41,6 +42,7 @@ from selenium.webdriver.common.utils import free_port
 from selenium.webdriver.remote.file_detector import UselessFileDetector
 
 import bidi
+from waiting import running, wait_until
 
 BROWSERS = ("chromium", "firefox", "webkit")
 CHROMIUM = os.environ.get("KESTREL_CHROMIUM", "/usr/bin/chromium")
@@ -174,14 +176,8 @@ class Browser:
 
     def until(self, condition, timeout, message):
         """What condition() returns once it is true, polled every 100 ms."""
-        deadline = time.monotonic() + timeout
-        while True:
-            result = condition()
-            if result:
-                return result
-            if time.monotonic() > deadline:
-                raise TimeoutError("%s within %s s" % (message, timeout))
-            time.sleep(POLL_SECONDS)
+        return wait_until(condition, timeout, poll=POLL_SECONDS,
+                          message="%s within %s s" % (message, timeout))
 
     def wait_for(self, selector, timeout=60):
         """Waits until an element matches selector."""
@@ -555,18 +551,24 @@ def start_xvfb():
 
 def wait_for_port(port, process, log):
     """Waits until a process listens on a port of the loopback interface."""
-    deadline = time.monotonic() + START_SECONDS
-    while True:
-        if process.poll() is not None:
-            raise RuntimeError("%s ended at its start:\n%s"
-                               % (process.args[0], Path(log).read_text(errors="replace")))
+    def listening():
         try:
             socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return
+            return True
         except OSError:
-            if time.monotonic() > deadline:
-                raise TimeoutError("%s does not listen on port %d" % (process.args[0], port))
-            time.sleep(POLL_SECONDS)
+            return False
+
+    def ended():
+        return process.poll() is not None and RuntimeError(
+            "%s ended at its start:\n%s" % (process.args[0], Path(log).read_text(errors="replace")))
+    wait_until(listening, START_SECONDS, poll=POLL_SECONDS, ended=ended,
+               message="%s does not listen on port %d" % (process.args[0], port))
+
+
+def png_pixels(path):
+    """Width, height and the RGB triples, row by row, of a PNG file such as a screenshot."""
+    width, height, rows, _ = png.Reader(filename=str(path)).asRGBA8()
+    return width, height, [tuple(row[x:x + 3]) for row in rows for x in range(0, 4 * width, 4)]
 
 
 def end_process(process, seconds=10):
@@ -583,24 +585,14 @@ def end_process(process, seconds=10):
 def wait_ended(pids, seconds=10):
     """Waits until the processes (of the browser this module started) have ended; kills those
     that have not by then."""
-    deadline = time.monotonic() + seconds
-    while any(running(pid) for pid in pids) and time.monotonic() < deadline:
-        time.sleep(POLL_SECONDS)
+    wait_until(lambda: not any(running(pid) for pid in pids), seconds, poll=POLL_SECONDS,
+               error=None)
     for pid in pids:
         if running(pid):
             try:
                 os.kill(pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass  # ended meanwhile
-
-
-def running(pid):
-    """Whether a process runs (an ended one may linger as a zombie until it is reaped)."""
-    try:
-        stat = Path("/proc/%d/stat" % pid).read_text()
-    except OSError:
-        return False
-    return stat[stat.rindex(")") + 2] not in "ZX"
 
 
 def descendants(ancestor):

@@ -17,6 +17,7 @@ from pathlib import Path
 
 from browser import open_browser
 from report_page import check_done, read_folder
+from tagsheet_format import relative_path, stop_line
 
 ROOT = Path(__file__).resolve().parents[1]
 TOOL = ROOT / "build" / "report" / "kestrel-report"
@@ -51,12 +52,12 @@ def two_weeks(folder, generate):
             later, last_after = generate.burst(date, 13 * 3600 + 5 * 60, rng)
             text = (generate.header(last_seen, "06-00-04") + "".join(rows)
                     + generate.header(last, "10-55-00") + "".join(later)
-                    + "\nEquipment Stop Time:" + last_after)
+                    + stop_line(last_after).decode())
             last_seen = " "
         else:
             text, last_seen = generate.day_text(day, ROWS_PER_DAY, last_seen, rng)
         (folder / date).mkdir(parents=True)
-        (folder / date / ("Non-Tag-%s.txt" % date)).write_text(text)
+        (folder / relative_path(date)).write_text(text)
 
 
 def screenshots(folder, report_html, out):

@@ -9,6 +9,7 @@ from pathlib import Path
 
 import pytest
 
+from sandbox.bwrap import SYSTEM_PATH, Bwrap
 from test_usb_mount import mounted
 
 UML = "/usr/bin/linux.uml"
@@ -55,15 +56,13 @@ def export_onto_fat(options):
         init = folder / "init"
         init.write_text(INIT)
         init.chmod(0o755)
-        argv = ["bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
-                "--tmpfs", "/tmp", "--tmpfs", "/run", "--tmpfs", "/home", "--tmpfs", "/media",
-                "--ro-bind", str(init), "/run/init", "--bind", str(stick), "/run/stick.img",
-                "--unshare-pid", "--die-with-parent", "--clearenv",
-                "--setenv", "PATH", "/usr/sbin:/usr/bin:/sbin:/bin",
-                "--setenv", "HOME", "/tmp", "--setenv", "TMPDIR", "/tmp",
-                UML, "mem=96M", "root=/dev/root", "rootfstype=hostfs", "rootflags=/", "ro",
-                "init=/run/init", "ubd0=/run/stick.img", "con=null", "con0=fd:0,fd:1", "quiet",
-                "MODULES=%s" % (MODULES / release), "OPTIONS=%s" % options]
+        box = Bwrap().tmpfs("/tmp", "/run", "/home", "/media")
+        box.ro_bind(init, "/run/init").bind(stick, "/run/stick.img")
+        box.setenv(PATH=SYSTEM_PATH, HOME="/tmp", TMPDIR="/tmp")
+        argv = box.command([
+            UML, "mem=96M", "root=/dev/root", "rootfstype=hostfs", "rootflags=/", "ro",
+            "init=/run/init", "ubd0=/run/stick.img", "con=null", "con0=fd:0,fd:1", "quiet",
+            "MODULES=%s" % (MODULES / release), "OPTIONS=%s" % options])
         result = subprocess.run(argv, stdin=subprocess.DEVNULL, capture_output=True, text=True,
                                 timeout=120)
     return result.stdout

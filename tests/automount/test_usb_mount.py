@@ -18,6 +18,9 @@ from pathlib import Path
 
 import pytest
 
+from sandbox.bwrap import Bwrap
+from sandbox.recording import calls as recorded_calls
+
 REPO = Path(__file__).resolve().parents[2]
 HELPER = REPO / "system" / "kestrel-usb-mount"
 # The helper's place in the sandbox: the clone itself may lie below /tmp,
@@ -57,26 +60,18 @@ def run_helper(action, setup="", *args, program=HELPER_INSIDE, **env):
         (folder / "var-log").mkdir(mode=0o755)
         for name in FAKED:
             shutil.copy(FAKE, folder / "bin" / name)  # a copy: the clone may be hidden
-        argv = ["bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
-                "--tmpfs", "/media", "--tmpfs", "/run", "--tmpfs", "/tmp",
-                "--ro-bind", str(folder / "bin"), "/run/fakes",
-                "--ro-bind", str(HELPER), HELPER_INSIDE,
-                "--ro-bind", str(NOTE), NOTE_INSIDE,
-                "--bind", str(folder / "var-log"), "/var/log",
-                "--bind", str(folder), "/run/log", "--unshare-pid", "--die-with-parent",
-                "--clearenv", "--setenv", "PATH", "/run/fakes:/usr/bin:/bin",
-                "--setenv", "FAKE_LOG", "/run/log/calls"]
-        defaults = {"DEVNAME": "/dev/sdb1", "FAKE_BLOCK": STICK, "FAKE_ACTIVE": UP}
-        for name, value in {**defaults, **env}.items():
-            argv += ["--setenv", name, value]
+        box = Bwrap().tmpfs("/media", "/run", "/tmp").ro_bind(folder / "bin", "/run/fakes")
+        box.ro_bind(HELPER, HELPER_INSIDE).ro_bind(NOTE, NOTE_INSIDE)
+        box.bind(folder / "var-log", "/var/log").bind(folder, "/run/log")
+        box.setenv(PATH="/run/fakes:/usr/bin:/bin", FAKE_LOG="/run/log/calls")
+        box.setenv(**{"DEVNAME": "/dev/sdb1", "FAKE_BLOCK": STICK, "FAKE_ACTIVE": UP, **env})
         script = ('%s; "$0" "$@"; status=$?; mkdir -p /media/pi; ls -A /media/pi; echo //; '
                   'ls -A /run/kestrel-usb 2>/dev/null; exit $status')
-        result = subprocess.run(argv + ["sh", "-c", script % (setup or ":"), program,
-                                        action, *args],
+        result = subprocess.run(box.command(["sh", "-c", script % (setup or ":"), program,
+                                             action, *args]),
                                 stdin=subprocess.DEVNULL, capture_output=True, text=True,
                                 timeout=TIMEOUT)
-        log = folder / "calls"
-        calls = [json.loads(line) for line in log.read_text().splitlines()] if log.exists() else []
+        calls = recorded_calls(folder / "calls")
         media = folder / "calls.media"
         run_helper.media_while_mounting = json.loads(media.read_text()) if media.exists() else None
         run_helper.kept = kept_notes(folder / "var-log" / "kestrel")

@@ -1,5 +1,6 @@
 """Steps and record texts the end-to-end tests share: driving a run, the
-tagsheet records as the logger writes them, and kestrel-report."""
+tagsheet records as the logger writes them (tools/tagsheet_format.py), and
+kestrel-report."""
 import codecs
 import csv
 import io
@@ -8,8 +9,7 @@ import time
 from pathlib import Path
 
 import radar_sim
-
-TITLE = b"\n    Date       Time     Distance of Object\n"
+from tagsheet_format import TITLE, header, relative_path, row, stop_line  # noqa: F401
 
 
 def today():
@@ -17,7 +17,7 @@ def today():
 
 
 def tagsheet_path(box, date):
-    return box.tagsheets_dir / date / ("Non-Tag-%s.txt" % date)
+    return box.tagsheets_dir / relative_path(date)
 
 
 def send_frames(box, *counts):
@@ -49,15 +49,6 @@ def notes(box):
     """The program's notes on standard error, without their "kestrel: "."""
     return [line[len(b"kestrel: "):].decode(errors="replace") for line in box.stderr()
             if line.startswith(b"kestrel: ")]
-
-
-def header(stop_time, start_time, serial=b"SN-0042\n"):
-    return (b"Equipment Stop Time:" + stop_time + b"\n\n\nEquipment Start Time:" + start_time
-            + b"\nSerial No:" + serial + TITLE)
-
-
-def row(date, time_text, distance):
-    return date + b"    " + time_text + b"        " + distance + b"\n"
 
 
 def run_report(tool, stick, out):

@@ -20,11 +20,14 @@ from hostile_names import HOSTILE_NAMES
 from sandbox import TAGSHEETS_INSIDE, Sandbox
 from steps import (FAILURE_BEEPS, TITLE, end_run, export_argv, header, notes, row, send_frames,
                    tagsheet_path, today)
+from tagsheet_format import (HEADER_GAP, ROW_GAP_AFTER_DATE, ROW_GAP_AFTER_TIME, SERIAL_LABEL,
+                             START_LABEL, STOP_LABEL, file_name)
 
-HEADER = (rb"Equipment Stop Time:(?: |\d\d-\d\d-\d\d)\n\n\nEquipment Start Time:\d\d-\d\d-\d\d"
-          rb"\nSerial No:SN-0042\n" + re.escape(TITLE))
-ROW = rb"(\d\d-\d\d-\d{4})    (\d\d-\d\d-\d\d)        (\d+\.\d\d)\n"
-STOP_LINE = rb"\nEquipment Stop Time:(?: |\d\d-\d\d-\d\d)"
+HEADER = (STOP_LABEL + rb"(?: |\d\d-\d\d-\d\d)" + HEADER_GAP + START_LABEL + rb"\d\d-\d\d-\d\d"
+          rb"\n" + SERIAL_LABEL + rb"SN-0042\n" + re.escape(TITLE))
+ROW = (rb"(\d\d-\d\d-\d{4})" + ROW_GAP_AFTER_DATE + rb"(\d\d-\d\d-\d\d)" + ROW_GAP_AFTER_TIME
+       + rb"(\d+\.\d\d)\n")
+STOP_LINE = rb"\n" + STOP_LABEL + rb"(?: |\d\d-\d\d-\d\d)"
 WHOLE_RECORDS = re.compile(rb"(?:%s|%s|%s)*" % (HEADER, ROW, STOP_LINE))
 LAST_SEEN = re.compile(rb" |\d\d-\d\d-\d\d")
 # Detections inside the default window 1 < distance < 3, each with its own text.
@@ -106,8 +109,8 @@ class TestTagsheetStorage:
         date = today()
         day = sandbox.tagsheets_dir / date
         day.mkdir()
-        earlier = b"Equipment Stop Time: \n\n\nEquipment Start Time:07-00-00\n"
-        (day / ("Non-Tag-%s.txt" % date)).write_bytes(earlier)
+        earlier = STOP_LABEL + b" " + HEADER_GAP + START_LABEL + b"07-00-00\n"
+        (day / file_name(date)).write_bytes(earlier)
         config = {p.name: p.read_bytes() for p in sandbox.config_dir.iterdir() if p.is_file()}
         sandbox.read_only = ["/home/pi/Configuration"]
         sandbox.start()
@@ -421,10 +424,10 @@ class TestPlantedFiles:
 
     def test_the_repair_follows_no_day_folder_that_is_a_link(self, sandbox, fault):
         yesterday = time.strftime("%d-%m-%Y", time.localtime(time.time() - 86400))
-        outside = sandbox.work / "outside" / ("Non-Tag-%s.txt" % yesterday)
+        outside = sandbox.work / "outside" / file_name(yesterday)
         outside.parent.mkdir()
         cut = (header(b" ", b"00-00-00") + row(yesterday.encode(), b"00-00-01", b"2.50")
-               + b"Equipment Stop Time:00-0" + b"\0" * 300)
+               + STOP_LABEL + b"00-0" + b"\0" * 300)
         outside.write_bytes(cut)
         (sandbox.tagsheets_dir / yesterday).symlink_to("/run/kestrel/work/outside")
         sandbox.start()
@@ -462,7 +465,7 @@ class TestExport:
     def test_full_stick(self, sandbox, fault):
         old = sandbox.tagsheets_dir / "01-01-2020"
         old.mkdir()
-        (old / "Non-Tag-01-01-2020.txt").write_bytes(b"01-01-2020    08-00-00        1.50\n" * 6000)
+        (old / file_name("01-01-2020")).write_bytes(row(b"01-01-2020", b"08-00-00", b"1.50") * 6000)
         sandbox.start()
         send_frames(sandbox, 150)
         before = sandbox.tagsheet_files()
@@ -546,7 +549,7 @@ class TestExport:
         for day in range(1800):
             folder = sandbox.tagsheets_dir / ("%02d-01-%04d" % (day % 28 + 1, 2000 + day // 28))
             folder.mkdir()
-            (folder / ("Non-Tag-%s.txt" % folder.name)).write_bytes(b"x" * 200)
+            (folder / file_name(folder.name)).write_bytes(b"x" * 200)
         before = sandbox.tagsheet_files()
         sandbox.start()
         mount_point = sandbox.insert_stick("STICK", size="16m")

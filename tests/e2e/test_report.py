@@ -1,20 +1,18 @@
 """kestrel-report on a real export: two runs of the logger in the sandbox, the stick's copy
-read back, the CSV checked against the tagsheet, the page drawn by a headless Chromium."""
+read back, the CSV checked against the tagsheet, the page drawn by a headless Chromium
+(tools/browser.py)."""
 import os
 import re
 import shutil
-import signal
-import struct
 import subprocess
-import zlib
 from pathlib import Path
 
 import pytest
 
-from steps import end_run, read_csv, run_report, send_frames
+from steps import end_run, header, read_csv, row, run_report, send_frames, stop_line
+from tagsheet_format import file_name
 
 ROW = re.compile(rb"(\d\d)-(\d\d)-(\d{4})    (\d\d)-(\d\d)-(\d\d)        (\d+\.\d\d)\n")
-BROWSER_TIMEOUT = 90
 BAR_BLUE, RANGE_RED = (0x2F, 0x6F, 0xB3), (0xC0, 0x39, 0x2B)
 
 
@@ -92,9 +90,8 @@ def test_a_folder_that_cannot_be_read_is_skipped_with_a_note(report_tool, folder
     stick = folder / "stick"
     for date in ("07-12-2026", "08-12-2026"):
         (stick / date).mkdir(parents=True)
-        (stick / date / ("Non-Tag-%s.txt" % date)).write_bytes(
-            b"Equipment Stop Time: \n\n\nEquipment Start Time:08-00-00\nSerial No:SN-0042\n"
-            b"\n    Date       Time     Distance of Object\n" + date.encode() + b"    08-00-01        1.25\n")
+        (stick / date / file_name(date)).write_bytes(
+            header(b" ", b"08-00-00") + row(date, b"08-00-01", b"1.25"))
     (stick / "08-12-2026").chmod(0)
     # Root reads any folder: without the capabilities that let it, as an ordinary account.
     as_account = ["setpriv", "--bounding-set=-dac_override,-dac_read_search"] if os.geteuid() == 0 else []
@@ -111,59 +108,19 @@ def test_a_folder_that_cannot_be_read_is_skipped_with_a_note(report_tool, folder
     assert len(read_csv(folder / "out" / "detections.csv")) == 2
 
 
-def png_pixels(path):
-    """Width, height and RGB triples of an 8-bit RGB or RGBA PNG (as Chromium writes)."""
-    data = Path(path).read_bytes()
+def page_pixels(page, png):
+    """Width, height and pixels of the page as Chromium shows it in a view of 1100 x 1400,
+    saved as png."""
+    from browser import open_browser, png_pixels  # Selenium: only where a browser is installed
+    with open_browser("chromium", width=1100, height=1400) as browser:
+        browser.open(page)
+        browser.screenshot(png)
+    assert Path(png).is_file(), "Chromium saved no screenshot"
+    data = Path(png).read_bytes()
     assert data[:8] == b"\x89PNG\r\n\x1a\n"
-    position, idat = 8, b""
-    while position < len(data):
-        length, kind = struct.unpack(">I4s", data[position:position + 8])
-        body = data[position + 8:position + 8 + length]
-        if kind == b"IHDR":
-            width, height, depth, color = struct.unpack(">IIBB", body[:10])
-            assert depth == 8 and color in (2, 6), "unexpected PNG format"
-        elif kind == b"IDAT":
-            idat += body
-        position += 12 + length
-    channels = 3 if color == 2 else 4
-    stride = width * channels
-    raw = zlib.decompress(idat)
-    pixels, previous = [], bytearray(stride)
-    for y in range(height):
-        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for x in range(stride):
-            left = line[x - channels] if x >= channels else 0
-            up, up_left = previous[x], previous[x - channels] if x >= channels else 0
-            if kind == 1:
-                line[x] = (line[x] + left) & 0xFF
-            elif kind == 2:
-                line[x] = (line[x] + up) & 0xFF
-            elif kind == 3:
-                line[x] = (line[x] + (left + up) // 2) & 0xFF
-            elif kind == 4:
-                estimate = left + up - up_left
-                nearest = min((abs(estimate - left), 0, left), (abs(estimate - up), 1, up),
-                              (abs(estimate - up_left), 2, up_left))[2]
-                line[x] = (line[x] + nearest) & 0xFF
-        pixels.extend(tuple(line[x:x + 3]) for x in range(0, stride, channels))
-        previous = line
-    return width, height, pixels
-
-
-def screenshot(page, png, profile):
-    argv = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-            "--no-first-run", "--disable-background-networking", "--disable-component-update",
-            "--disable-sync", "--hide-scrollbars", "--user-data-dir=%s" % profile,
-            "--window-size=1100,1400", "--screenshot=%s" % png, page.as_uri()]
-    browser = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                               stdin=subprocess.DEVNULL, start_new_session=True)
-    try:
-        _, errors = browser.communicate(timeout=BROWSER_TIMEOUT)
-    finally:
-        if browser.poll() is None:
-            os.killpg(browser.pid, signal.SIGKILL)  # the group this test started, helpers and all
-            browser.wait()
-    assert Path(png).is_file(), errors.decode(errors="replace")[-2000:]
+    # The header's bit depth and colour type: 8-bit RGB or RGBA, as Chromium writes.
+    assert data[24:26] in (b"\x08\x02", b"\x08\x06"), "unexpected PNG format"
+    return png_pixels(png)
 
 
 def close_to(pixel, colour, tolerance=24):
@@ -175,11 +132,9 @@ def test_page_shows_its_charts_in_a_real_browser(report_tool, folder):
         pytest.fail("chromium is missing: scripts/install-deps browser installs it", pytrace=False)
     day = folder / "in" / "07-12-2026"
     day.mkdir(parents=True)
-    rows = b"".join(b"07-12-2026    %02d-%02d-00        %d.%02d\n" % (8 + n // 60, n % 60, 1 + n % 2, n % 100)
+    rows = b"".join(row(b"07-12-2026", b"%02d-%02d-00" % (8 + n // 60, n % 60), b"%d.%02d" % (1 + n % 2, n % 100))
                     for n in range(0, 240, 3))
-    (day / "Non-Tag-07-12-2026.txt").write_bytes(
-        b"Equipment Stop Time: \n\n\nEquipment Start Time:08-00-00\nSerial No:SN-0042\n"
-        b"\n    Date       Time     Distance of Object\n" + rows + b"\nEquipment Stop Time:11-57-00")
+    (day / file_name("07-12-2026")).write_bytes(header(b" ", b"08-00-00") + rows + stop_line(b"11-57-00"))
     run_report(report_tool, folder / "in", folder / "out")
     page = folder / "out" / "report.html"
     html = page.read_text()
@@ -187,9 +142,7 @@ def test_page_shows_its_charts_in_a_real_browser(report_tool, folder):
     assert '<path class="range"' in html and html.count('<rect class="bar"') == 1 + 4
     assert "<script" not in html and "http://" not in html.replace("http://www.w3.org/2000/svg", "")
 
-    png = folder / "page.png"
-    screenshot(page, png, folder / "profile")
-    width, height, pixels = png_pixels(png)
+    width, height, pixels = page_pixels(page, folder / "page.png")
     assert (width, height) == (1100, 1400)
     not_white = sum(1 for p in pixels if min(p) < 240)
     assert not_white > len(pixels) // 100, "the page is blank"

@@ -9,7 +9,8 @@ import subprocess
 import openpyxl
 import pytest
 
-from steps import header, row, run_report
+from steps import header, row, run_report, stop_line
+from tagsheet_format import relative_path
 
 SOFFICE = "/usr/bin/soffice"
 ENGLISH_US, GERMAN = 1033, 1031
@@ -27,11 +28,11 @@ def soffice():
 def report(report_tool, folder):
     """The report of a stick with two runs: 16-digit serial numbers, a detection at 1.05 m,
     and a last-seen text that a spreadsheet would run as a formula."""
-    sheet = folder / "stick" / "07-12-2026" / "Non-Tag-07-12-2026.txt"
+    sheet = folder / "stick" / relative_path("07-12-2026")
     sheet.parent.mkdir(parents=True)
     sheet.write_bytes(header(b" ", b"08-00-05", SERIAL + b"\n")
                       + row(b"07-12-2026", b"08-10-12", b"1.05")
-                      + b"\nEquipment Stop Time:08-10-12"
+                      + stop_line(b"08-10-12")
                       + header(b"=1+1", b"09-00-00", ZEROS + b"\n"))
     run_report(report_tool, folder / "stick", folder / "out")
     return folder / "out"

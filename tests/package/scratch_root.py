@@ -13,6 +13,8 @@ import subprocess
 import tempfile
 from pathlib import Path
 
+from sandbox.bwrap import SYSTEM_PATH, Bwrap
+
 TIMEOUT = 120
 
 
@@ -33,14 +35,11 @@ class ScratchRoot:
 
     def run(self, argv, binds=(), check=True):
         """Runs argv as root inside the scratch root; binds: (host path, path inside) pairs."""
-        command = ["bwrap", "--bind", str(self.merged), "/", "--dev", "/dev", "--proc", "/proc",
-                   "--tmpfs", "/run", "--tmpfs", "/tmp", "--unshare-pid", "--die-with-parent",
-                   "--cap-drop", "CAP_SYS_BOOT", "--clearenv",
-                   "--setenv", "PATH", "/usr/sbin:/usr/bin:/sbin:/bin",
-                   "--setenv", "DEBIAN_FRONTEND", "noninteractive"]
+        box = Bwrap(self.merged, writable_root=True).tmpfs("/run", "/tmp")
         for host, inside in binds:
-            command += ["--ro-bind", str(host), inside]
-        result = subprocess.run(command + list(argv), capture_output=True, text=True,
+            box.ro_bind(host, inside)
+        box.setenv(PATH=SYSTEM_PATH, DEBIAN_FRONTEND="noninteractive")
+        result = subprocess.run(box.command(argv), capture_output=True, text=True,
                                 timeout=TIMEOUT)
         if check and result.returncode != 0:
             raise AssertionError("%s failed (%d):\n%s%s" % (argv, result.returncode,

@@ -4,6 +4,9 @@ bubblewrap sandbox with its own /var/log and a fake journalctl first on PATH."""
 import subprocess
 from pathlib import Path
 
+from sandbox.bwrap import Bwrap
+from sandbox.recording import calls as recorded_calls
+
 REPO = Path(__file__).resolve().parents[2]
 HOOK = REPO / "system" / "kestrel-ended"
 UNIT = REPO / "debian" / "kestrel.service"
@@ -12,16 +15,18 @@ UNIT = REPO / "debian" / "kestrel.service"
 HOOK_INSIDE = "/run/hook/kestrel-ended"
 # The run's journal is journal.txt when the test wrote one (the last --lines
 # of it), else two lines of a failed start.
-FAKE_JOURNALCTL = r"""#!/bin/sh
-printf '%s\n' "$*" >>/run/log/journalctl.calls
-case $1 in --sync) exit 0 ;; esac
-if [ -f /run/log/journal.txt ]; then
-  for argument; do
-    case $argument in --lines=*) exec tail -n "${argument#--lines=}" /run/log/journal.txt ;; esac
-  done
-fi
-printf '%s\n' '2026-06-01T08:00:01+0000 host kestrel[42]: Traceback (most recent call last):' \
-  '2026-06-01T08:00:01+0000 host kestrel[42]: FileNotFoundError: /home/pi/Configuration/Serial.txt'
+FAKE_JOURNALCTL = r"""#!/usr/bin/python3
+import json, os, sys
+with open("/run/log/journalctl.calls", "a") as log:
+    log.write(json.dumps(["journalctl"] + sys.argv[1:]) + "\n")
+if sys.argv[1:2] == ["--sync"]:
+    sys.exit(0)
+if os.path.isfile("/run/log/journal.txt"):
+    for argument in sys.argv[1:]:
+        if argument.startswith("--lines="):
+            os.execvp("tail", ["tail", "-n", argument[len("--lines="):], "/run/log/journal.txt"])
+print("2026-06-01T08:00:01+0000 host kestrel[42]: Traceback (most recent call last):\n"
+      "2026-06-01T08:00:01+0000 host kestrel[42]: FileNotFoundError: /home/pi/Configuration/Serial.txt")
 """
 INVOCATION = "0123456789abcdef0123456789abcdef"
 FAILED = {"SERVICE_RESULT": "exit-code", "EXIT_CODE": "exited", "EXIT_STATUS": "1",
@@ -37,19 +42,12 @@ def run_hook(folder, env, logs=None):
     (folder / "kestrel").mkdir(exist_ok=True)
     for name, content in (logs or {}).items():
         (folder / "kestrel" / name).write_text(content)
-    calls = folder / "journalctl.calls"
-    calls.unlink(missing_ok=True)
-    argv = ["bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
-            "--tmpfs", "/run", "--tmpfs", "/var/log", "--tmpfs", "/tmp",
-            "--bind", str(folder / "kestrel"), "/var/log/kestrel",
-            "--ro-bind", str(folder / "bin"), "/run/fakes", "--bind", str(folder), "/run/log",
-            "--ro-bind", str(HOOK), HOOK_INSIDE,
-            "--unshare-pid", "--die-with-parent", "--clearenv",
-            "--setenv", "PATH", "/run/fakes:/usr/bin:/bin"]
-    for name, value in env.items():
-        argv += ["--setenv", name, value]
-    subprocess.run(argv + [HOOK_INSIDE], check=True, capture_output=True, timeout=30)
-    return calls.read_text().splitlines() if calls.exists() else []
+    (folder / "journalctl.calls").unlink(missing_ok=True)
+    box = Bwrap().tmpfs("/run", "/var/log", "/tmp").bind(folder / "kestrel", "/var/log/kestrel")
+    box.ro_bind(folder / "bin", "/run/fakes").bind(folder, "/run/log").ro_bind(HOOK, HOOK_INSIDE)
+    box.setenv(PATH="/run/fakes:/usr/bin:/bin", **env)
+    subprocess.run(box.command([HOOK_INSIDE]), check=True, capture_output=True, timeout=30)
+    return [" ".join(call[1:]) for call in recorded_calls(folder / "journalctl.calls")]
 
 
 def log(folder, name="runs.log"):

@@ -14,8 +14,9 @@ import shutil
 import signal
 import subprocess
 import tempfile
-import time
 from pathlib import Path
+
+from waiting import wait_until
 
 REPO = Path(__file__).resolve().parents[2]
 DROP_IN = REPO / "system" / "sudoers.d" / "kestrel"
@@ -48,13 +49,14 @@ class World:
         it would land on the machine."""
         ours = os.readlink("/proc/self/ns/mnt")
         proc = "/proc/%d/" % self.holder.pid
-        deadline = time.monotonic() + TIMEOUT
-        while time.monotonic() < deadline and self.holder.poll() is None:
+        def in_own_namespace():
+            if self.holder.poll() is not None:
+                return False
             with open(proc + "comm") as comm:
-                if comm.read().strip() == "sleep" and os.readlink(proc + "ns/mnt") != ours:
-                    return
-            time.sleep(0.01)
-        raise AssertionError("unshare made no mount namespace")
+                return comm.read().strip() == "sleep" and os.readlink(proc + "ns/mnt") != ours
+        failed = "unshare made no mount namespace"
+        wait_until(in_own_namespace, TIMEOUT, error=AssertionError, message=failed,
+                   ended=lambda: self.holder.poll() is not None and failed)
 
     def _make_etc(self):
         etc = self.folder / "etc"

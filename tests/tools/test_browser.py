@@ -3,12 +3,11 @@ them on pages of their own: a chosen folder reaches the page whole, downloads la
 own name, the page's errors are reported and nothing of the browser outlives it."""
 import os
 import struct
-import time
 
 import pytest
 
 from browser import BROWSERS, MemoryPeak, descendants, open_browser
-from test_harness import is_running
+from waiting import running, wait_until
 
 FOLDER_PAGE = """<!DOCTYPE html><meta charset="utf-8">
 <input type="file" id="pick" webkitdirectory multiple hidden><pre id="seen"></pre>
@@ -130,9 +129,7 @@ def test_closing_ends_the_browser_and_removes_its_profile(name, folder):
         processes = [pid for pid in descendants(os.getpid()) if pid not in before]
         profile = browser.profile
         assert len(processes) > 2 and profile.is_dir()
-    deadline = time.monotonic() + 10
-    while any(is_running(pid) for pid in processes) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    assert [pid for pid in processes if is_running(pid)] == []
+    wait_until(lambda: not any(running(pid) for pid in processes), 10, poll=0.1, error=None)
+    assert [pid for pid in processes if running(pid)] == []
     # Not even a process that ended after the browser wrote into the profile again.
     assert not profile.exists()

@@ -1,13 +1,13 @@
 """Checks of the test harness itself: the pty, the recording sudo, the radar simulator."""
 import json
 import os
-import select
 import time
 
 import pytest
 
 import radar_sim
 from sandbox import Sandbox, SandboxError
+from waiting import read_for, running
 
 CAP_SYS_ADMIN = 21
 CAP_SYS_BOOT = 22
@@ -35,28 +35,11 @@ for argv in json.loads(os.environ["TEST_COMMANDS"]):
 """
 
 
-def read_exactly(fd, size, timeout=2.0):
-    data = b""
-    deadline = time.monotonic() + timeout
-    while len(data) < size and select.select([fd], [], [], max(deadline - time.monotonic(), 0))[0]:
-        data += os.read(fd, size - len(data))
-    return data
-
-
-def is_running(pid):
-    """True for a live process; an exited one may linger as a zombie until reaped."""
-    try:
-        with open("/proc/%d/stat" % pid, "rb") as stat:
-            return stat.read().rsplit(b")", 1)[1].split()[0] not in (b"Z", b"X")
-    except FileNotFoundError:
-        return False
-
-
 class TestPseudoTerminal:
     def test_slave_receives_control_bytes_unchanged(self):
         with Sandbox() as box:
             box.send(AWKWARD_BYTES)
-            assert read_exactly(box.slave, len(AWKWARD_BYTES)) == AWKWARD_BYTES
+            assert read_for(box.slave, 2.0, len(AWKWARD_BYTES)) == AWKWARD_BYTES
 
     def test_program_in_sandbox_reads_every_byte_value_in_order(self):
         every_byte = bytes(range(256))
@@ -156,9 +139,9 @@ class TestRadarSimulator:
         with Sandbox() as box:
             radar_sim.main(["--port", box.slave_path, "--from", "3", "--to", "2", "--steps", "2", "--rate", "0"])
             expected = radar_sim.encode_frame(300) + radar_sim.encode_frame(200)
-            assert read_exactly(box.master, len(expected)) == expected
+            assert read_for(box.master, 2.0, len(expected)) == expected
             radar_sim.main(["--port", box.slave_path, "--hex", "AA 55 0A"])
-            assert read_exactly(box.master, 3) == b"\xaa\x55\x0a"
+            assert read_for(box.master, 2.0, 3) == b"\xaa\x55\x0a"
 
 
 class TestBuzzer:
@@ -193,5 +176,5 @@ class TestLifecycle:
         inside = list(box.pids())
         assert len(inside) >= 3  # bwrap's pid 1, the program, its child
         box.stop()
-        assert not [pid for pid in inside if is_running(pid)]
+        assert not [pid for pid in inside if running(pid)]
         assert not box.root.exists()

@@ -21,154 +21,34 @@ A USB stick is a size-limited tmpfs mounted inside the sandbox's mount
 namespace, so nothing is ever mounted on the machine itself.
 
 Must run as root (bwrap keeps its capabilities so mount and umount work inside).
+
+The parts: base.py (places, limits, configuration), bwrap.py (the command
+line), radar.py (the pty), recording.py (what the fakes recorded), sticks.py
+(/media/pi and the sticks), files.py (reading files back); this file starts,
+watches and ends a run.
 """
-import fcntl
 import json
 import os
-import re
-import select
-import shlex
 import shutil
 import signal
-import stat
-import struct
 import subprocess
 import tempfile
-import termios
-import threading
 import time
-import tty
 from pathlib import Path
 
-REPO_ROOT = Path(__file__).resolve().parents[2]
-HIDDEN_BY_TMPFS = ("/tmp", "/run", "/home", "/media")
-FAKES = Path(__file__).resolve().parent / "fakes"
-PYTHON = "/usr/bin/python3"
-PROGRAM = "import kestrel"
-TIME_ZONE = "CET-1CEST,M3.5.0,M10.5.0/3"
-INSIDE = "/run/kestrel"
-STICKS_INSIDE = "/run/sticks"
-SERIAL_INSIDE = "/dev/serial0"
-TAGSHEETS_INSIDE = "/home/pi/Configuration/Tagsheets"
+from waiting import StreamReader, read_for, running, wait_until
 
-# Waits are for conditions, so a long limit costs a passing test nothing. It
-# is long because scripts/test runs the suites beside an emulated board,
-# whose disk writes can hold the program's fdatasync for seconds.
-START_TIMEOUT = 20.0
-TIMEOUT = 20.0
-START_SETTLE = 0.3
-POLL = 0.01
-
-MISSING = object()  # config value: do not create the file
-DEFAULT_CONFIG = {
-    "range_high.txt": "3\n",
-    "range_low.txt": "1\n",
-    "current_time.txt": " ",
-    "Serial.txt": "SN-0042\n",
-}
+from .base import (DEFAULT_CONFIG, FAKES, INSIDE, MISSING, PROGRAM, PYTHON, REPO_ROOT,  # noqa: F401
+                   SERIAL_INSIDE, START_SETTLE, START_TIMEOUT, STICKS_INSIDE, TAGSHEETS_INSIDE,
+                   TIME_ZONE, TIMEOUT, SandboxError, interpreter_command, module_path)
+from .bwrap import HIDDEN_BY_TMPFS, SYSTEM_PATH, Bwrap
+from .files import Link, as_bytes  # noqa: F401
+from .radar import PtyRadar
+from .recording import Recordings
+from .sticks import Sticks
 
 
-class SandboxError(Exception):
-    """The sandbox or the program in it did not do what a wait expected."""
-
-
-def interpreter_command():
-    """The argv that runs Python: $KESTREL_PYTHON split like a shell would, or /usr/bin/python3.
-
-    For example "qemu-arm-static -L ROOT ROOT/usr/bin/python3.11" runs an armhf
-    interpreter unpacked into ROOT.
-    """
-    return shlex.split(os.environ.get("KESTREL_PYTHON", "")) or [PYTHON]
-
-
-def module_path():
-    """The built module: $KESTREL_MODULE (relative to the repo root) or build/kestrel.abi3.so."""
-    return REPO_ROOT / os.environ.get("KESTREL_MODULE", "build/kestrel.abi3.so")
-
-
-def _as_bytes(text):
-    return text if isinstance(text, bytes) else os.fsencode(text)
-
-
-def _check_entry_name(name):
-    if not name or b"/" in name or name in (b".", b".."):
-        raise ValueError("not a single directory name: %r" % name)
-
-
-def _unescape_mountinfo(field):
-    """Mount points in mountinfo escape blank, tab, newline and backslash as \\ooo."""
-    return re.sub(rb"\\([0-7]{3})", lambda m: bytes([int(m.group(1), 8)]), field)
-
-
-class Link(bytes):
-    """A symbolic link among the files, by its target."""
-
-
-def _files_at(dir_fd):
-    """{relative path: content} of every file below an open directory; a symbolic
-    link as a Link to its target, never followed."""
-    files = {}
-    for folder, _, names, folder_fd in os.fwalk(b".", dir_fd=dir_fd):
-        for file_name in names:
-            path = os.fsdecode(os.path.normpath(os.path.join(folder, file_name)))
-            if stat.S_ISLNK(os.stat(file_name, dir_fd=folder_fd, follow_symlinks=False).st_mode):
-                files[path] = Link(os.readlink(file_name, dir_fd=folder_fd))
-                continue
-            fd = os.open(file_name, os.O_RDONLY | os.O_NOFOLLOW, dir_fd=folder_fd)
-            with open(fd, "rb") as file:
-                files[path] = file.read()
-    return files
-
-
-class _StreamReader:
-    """Collects everything a pipe delivers; waiters are woken on every chunk."""
-
-    def __init__(self, pipe, tee=None):
-        self.data = bytearray()
-        self.tee = tee
-        self.closed = False
-        self.changed = threading.Condition()
-        self._thread = threading.Thread(target=self._run, args=(pipe,), daemon=True)
-        self._thread.start()
-
-    def _run(self, pipe):
-        with pipe:
-            for chunk in iter(lambda: os.read(pipe.fileno(), 65536), b""):
-                with self.changed:
-                    self.data += chunk
-                    self.changed.notify_all()
-                if self.tee:
-                    self.tee.write(chunk)
-                    self.tee.flush()
-        with self.changed:
-            self.closed = True
-            self.changed.notify_all()
-
-    def text(self):
-        with self.changed:
-            return bytes(self.data)
-
-    def wait_for(self, pattern, count, timeout):
-        """All matches of pattern once there are at least count, else SandboxError."""
-        regex = re.compile(pattern)
-        deadline = time.monotonic() + timeout
-        with self.changed:
-            while True:
-                matches = list(regex.finditer(self.data))
-                if len(matches) >= count:
-                    return matches
-                remaining = deadline - time.monotonic()
-                if self.closed or remaining <= 0:
-                    reason = "stream closed" if self.closed else "timed out after %.1fs" % timeout
-                    raise SandboxError("%s waiting for %d x %r; got:\n%s"
-                                       % (reason, count, pattern, bytes(self.data[-2000:])))
-                self.changed.wait(remaining)
-
-    def join(self, timeout):
-        self._thread.join(timeout)
-
-
-class Sandbox:
+class Sandbox(PtyRadar, Recordings, Sticks):
     """One run of the program in a fresh sandbox. Use as a context manager.
 
     Before start() the host folders can be changed freely: set_config(),
@@ -219,12 +99,6 @@ class Sandbox:
 
     # -- setup ---------------------------------------------------------
 
-    def _open_pty(self):
-        self.master, self.slave = os.openpty()
-        tty.setraw(self.master)
-        tty.setraw(self.slave)
-        self.slave_path = os.ttyname(self.slave)
-
     def _lay_out(self, config, tagsheets):
         for folder in (self.config_dir, self.media, self.work, self.bin, self.py, self.log):
             folder.mkdir(parents=True)
@@ -242,11 +116,11 @@ class Sandbox:
         if content is MISSING:
             path.unlink(missing_ok=True)
         else:
-            path.write_bytes(_as_bytes(content))
+            path.write_bytes(as_bytes(content))
 
     def _environment(self):
         env = {
-            "PATH": INSIDE + "/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+            "PATH": INSIDE + "/bin:" + SYSTEM_PATH,
             "PYTHONPATH": INSIDE + "/py",
             "PYTHONDONTWRITEBYTECODE": "1",
             "HOME": "/home/pi",
@@ -258,29 +132,20 @@ class Sandbox:
         return env
 
     def _bwrap_argv(self, command, info_fd):
-        argv = ["bwrap", "--ro-bind", self.system_root, "/", "--dev", "/dev", "--proc", "/proc"]
-        for tmpfs in HIDDEN_BY_TMPFS:
-            argv += ["--tmpfs", tmpfs]
-        if any(REPO_ROOT.is_relative_to(folder) for folder in HIDDEN_BY_TMPFS):
-            argv += ["--ro-bind", str(REPO_ROOT), str(REPO_ROOT)]
-        argv += ["--bind", str(self.home), "/home/pi"]
-        for flag, paths in (("--ro-bind", self.read_only), ("--bind", self.writable)):
+        box = Bwrap(self.system_root).hide(*HIDDEN_BY_TMPFS, keep=[REPO_ROOT])
+        box.bind(self.home, "/home/pi")
+        for mount, paths in ((box.ro_bind, self.read_only), (box.bind, self.writable)):
             for path in paths:
-                argv += [flag, str(self.home / os.path.relpath(path, "/home/pi")), path]
+                mount(self.home / os.path.relpath(path, "/home/pi"), path)
         if self.tagsheets_size:
-            argv += ["--size", str(self.tagsheets_size), "--tmpfs", TAGSHEETS_INSIDE]
+            box.tmpfs(TAGSHEETS_INSIDE, size=self.tagsheets_size)
         if self.media_present:
-            argv += ["--bind", str(self.media), "/media/pi"]
-        argv += ["--ro-bind", str(self.bin), INSIDE + "/bin",
-                 "--ro-bind", str(self.py), INSIDE + "/py",
-                 "--bind", str(self.log), INSIDE + "/log",
-                 "--bind", str(self.work), INSIDE + "/work",
-                 "--dev-bind", self.slave_path, SERIAL_INSIDE,
-                 "--unshare-pid", "--die-with-parent", "--cap-drop", "CAP_SYS_BOOT",
-                 "--chdir", INSIDE + "/work", "--clearenv"]
-        for name, value in self._environment().items():
-            argv += ["--setenv", name, value]
-        return argv + ["--info-fd", str(info_fd)] + command
+            box.bind(self.media, "/media/pi")
+        box.ro_bind(self.bin, INSIDE + "/bin").ro_bind(self.py, INSIDE + "/py")
+        box.bind(self.log, INSIDE + "/log").bind(self.work, INSIDE + "/work")
+        box.dev_bind(self.slave_path, SERIAL_INSIDE)
+        return box.setenv(**self._environment()).command(command, chdir=INSIDE + "/work",
+                                                         info_fd=info_fd)
 
     # -- running -------------------------------------------------------
 
@@ -301,8 +166,8 @@ class Sandbox:
                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, pass_fds=(info_write,))
         finally:
             os.close(info_write)
-        self._stdout = _StreamReader(self.proc.stdout, self.tee)
-        self._stderr = _StreamReader(self.proc.stderr, self.tee)
+        self._stdout = StreamReader(self.proc.stdout, self.tee, SandboxError)
+        self._stderr = StreamReader(self.proc.stderr, self.tee, SandboxError)
         try:
             self.pid1 = self._read_info(info_read)["child-pid"]
         finally:
@@ -314,13 +179,8 @@ class Sandbox:
 
     def _wait_set_up(self):
         """bwrap reports its pid 1 before the mounts are in place; wait for them."""
-        deadline = time.monotonic() + TIMEOUT
-        while not self._serial_bound():
-            if self.proc.poll() is not None:
-                return
-            if time.monotonic() > deadline:
-                raise SandboxError("sandbox not set up after %.1fs" % TIMEOUT)
-            time.sleep(POLL)
+        wait_until(lambda: self._serial_bound() or self.proc.poll() is not None, TIMEOUT,
+                   error=SandboxError, message="sandbox not set up after %.1fs" % TIMEOUT)
 
     def _serial_bound(self):
         try:
@@ -329,14 +189,7 @@ class Sandbox:
             return False
 
     def _read_info(self, fd):
-        data = b""
-        deadline = time.monotonic() + TIMEOUT
-        while time.monotonic() < deadline:
-            ready, _, _ = select.select([fd], [], [], deadline - time.monotonic())
-            chunk = os.read(fd, 4096) if ready else b""
-            if not chunk:
-                break
-            data += chunk
+        data = read_for(fd, TIMEOUT)
         try:
             return json.loads(data)
         except ValueError:
@@ -376,19 +229,15 @@ class Sandbox:
         return code
 
     def wait_until(self, condition, timeout=TIMEOUT, what="condition"):
-        """Poll condition() until true; fails early if the program has ended."""
-        deadline = time.monotonic() + timeout
-        while not condition():
-            if not self.running():
-                self._join_readers()
-                if condition():
-                    return
-                raise SandboxError("program ended (status %s) before %s; stderr:\n%s"
-                                   % (self.proc and self.proc.returncode, what,
-                                      self.stderr_bytes()[-2000:].decode(errors="replace")))
-            if time.monotonic() > deadline:
-                raise SandboxError("timed out after %.1fs waiting for %s" % (timeout, what))
-            time.sleep(POLL)
+        """What condition() returns once it is true, polled; fails early if the program has ended."""
+        def ended():
+            if self.running():
+                return None
+            self._join_readers()
+            return ("program ended (status %s) before %s; stderr:\n%s"
+                    % (self.proc and self.proc.returncode, what,
+                       self.stderr_bytes()[-2000:].decode(errors="replace")))
+        return wait_until(condition, timeout, what, error=SandboxError, ended=ended)
 
     def kill(self):
         """End the running program like a power cut (only the bwrap process started
@@ -428,15 +277,8 @@ class Sandbox:
 
     def _wait_sandbox_gone(self):
         """The sandbox's pid 1 exits only after every process inside it has ended."""
-        def gone():
-            try:
-                with open("/proc/%d/stat" % self.pid1, "rb") as stat_file:
-                    return stat_file.read().rsplit(b")", 1)[1].split()[0] in (b"Z", b"X")
-            except FileNotFoundError:
-                return True
-        deadline = time.monotonic() + TIMEOUT
-        while self.pid1 is not None and not gone() and time.monotonic() < deadline:
-            time.sleep(POLL)
+        if self.pid1 is not None:
+            wait_until(lambda: not running(self.pid1), TIMEOUT, error=None)
 
     def _join_readers(self):
         for reader in (self._stdout, self._stderr):
@@ -449,42 +291,6 @@ class Sandbox:
     def __exit__(self, *exc):
         self.stop()
 
-    # -- radar link ----------------------------------------------------
-
-    def send(self, data, timeout=TIMEOUT):
-        """Write radar bytes into the pty master."""
-        view = memoryview(bytes(data))
-        deadline = time.monotonic() + timeout
-        while view:
-            remaining = deadline - time.monotonic()
-            _, writable, _ = select.select([], [self.master], [], max(remaining, 0))
-            if not writable:
-                raise SandboxError("pty not writable for %.1fs (%d bytes left)" % (timeout, len(view)))
-            view = view[os.write(self.master, view):]
-
-    def unplug_radar(self):
-        """Close the pty master: the radar's serial device is gone."""
-        os.close(self.master)
-        self.master = None
-
-    def waiting_bytes(self):
-        """Bytes in the serial line's input queue that the program has not read yet."""
-        result = fcntl.ioctl(self.slave, termios.TIOCINQ, struct.pack("i", 0))
-        return struct.unpack("i", result)[0]
-
-    def wait_consumed(self, timeout=TIMEOUT, quiet_polls=5, settle=0.05):
-        """Wait until the program has read everything sent (queue empty several polls in a row)."""
-        deadline = time.monotonic() + timeout
-        empty_in_a_row = 0
-        while empty_in_a_row < quiet_polls:
-            empty_in_a_row = empty_in_a_row + 1 if self.waiting_bytes() == 0 else 0
-            if empty_in_a_row == 0 and not self.running():
-                raise SandboxError("program ended with %d bytes unread" % self.waiting_bytes())
-            if time.monotonic() > deadline:
-                raise SandboxError("%d bytes still unread after %.1fs" % (self.waiting_bytes(), timeout))
-            time.sleep(POLL)
-        time.sleep(settle)
-
     def pids(self):
         """Host pids of the processes inside the sandbox, its pid 1 included."""
         pid_ns = os.readlink("/proc/%d/ns/pid" % self.pid1)
@@ -495,17 +301,6 @@ class Sandbox:
                         yield int(entry)
                 except OSError:
                     continue
-
-    def _serial_is_open(self):
-        device = os.fstat(self.slave).st_rdev
-        for pid in self.pids():
-            try:
-                fds = os.listdir("/proc/%d/fd" % pid)
-                if any(os.stat("/proc/%d/fd/%s" % (pid, fd)).st_rdev == device for fd in fds):
-                    return True
-            except OSError:
-                continue
-        return False
 
     # -- console -------------------------------------------------------
 
@@ -529,105 +324,3 @@ class Sandbox:
 
     def wait_for_stderr(self, pattern, timeout=TIMEOUT, count=1):
         return self._stderr.wait_for(pattern, count, timeout)
-
-    # -- recorded commands and buzzer ----------------------------------
-
-    def sudo_log(self):
-        """Each command run through sudo, as a list of argument bytes."""
-        return [[arg.encode("utf-8", "surrogateescape") for arg in json.loads(line)]
-                for line in self._complete_lines("sudo.log")]
-
-    def wait_for_sudo(self, command, timeout=TIMEOUT, count=1):
-        """Wait until the command (first argument, bytes) was run count times."""
-        def seen():
-            return sum(argv[:1] == [command] for argv in self.sudo_log()) >= count
-        self.wait_until(seen, timeout, "sudo %s (x%d)" % (command.decode(errors="replace"), count))
-
-    def buzzer_log(self):
-        """The buzzer calls so far: "blow" or "off" each."""
-        return [line.decode() for line in self._complete_lines("buzzer.log")]
-
-    def _complete_lines(self, log_name):
-        """Lines of a log, leaving out a last line still being written."""
-        path = self.log / log_name
-        return path.read_bytes().split(b"\n")[:-1] if path.exists() else []
-
-    # -- /media/pi -----------------------------------------------------
-
-    def inside(self, path):
-        """Host path of a path as the running sandbox sees it."""
-        return b"/proc/%d/root%s" % (self.pid1, _as_bytes(path))
-
-    def media_listing(self):
-        """Entries of /media/pi in the order the program's listing returns them."""
-        return os.listdir(bytes(self.media))
-
-    def make_leftover_dir(self, name):
-        """A plain directory under /media/pi, no stick mounted on it."""
-        name = _as_bytes(name)
-        _check_entry_name(name)
-        if not self.media_present:
-            raise SandboxError("this sandbox has no /media/pi")
-        os.mkdir(bytes(self.media) + b"/" + name)
-        return b"/media/pi/" + name
-
-    def insert_stick(self, name, size="1m"):
-        """Mount a tmpfs 'stick' of the given size on /media/pi/<name> inside the sandbox.
-
-        The tmpfs lives on a hidden folder and is bind-mounted onto the mount
-        point, so stick_files() still reads it after the program unmounted it.
-        """
-        hidden = self._new_stick(name, size)
-        mount_point = self.make_leftover_dir(name)
-        self.run_inside([b"mount", b"--bind", b"--", hidden, mount_point])
-        return mount_point
-
-    def mount_stick(self, name, size="1m"):
-        """Mount a tmpfs 'stick' on the folder /media/pi/<name> that is there already,
-        as the USB helper does after it made the folder."""
-        hidden = self._new_stick(name, size)
-        mount_point = b"/media/pi/" + _as_bytes(name)
-        self.run_inside([b"mount", b"--bind", b"--", hidden, mount_point])
-        return mount_point
-
-    def _new_stick(self, name, size):
-        """The hidden folder of a new tmpfs 'stick' for /media/pi/<name>."""
-        name = _as_bytes(name)
-        _check_entry_name(name)
-        hidden = "%s/%d" % (STICKS_INSIDE, len(self._sticks))
-        self.run_inside(["mkdir", "-p", hidden])
-        self.run_inside(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", hidden])
-        fd = os.open(self.inside(hidden.encode()), os.O_RDONLY | os.O_DIRECTORY)
-        self._sticks[name] = (len(self._sticks), fd)
-        return hidden.encode()
-
-    def stick_files(self, name):
-        """{relative path: content} of every file on the stick, mounted or not."""
-        _, stick_fd = self._sticks[_as_bytes(name)]
-        return _files_at(stick_fd)
-
-    def tagsheet_files(self):
-        """{relative path: content} of every file in the tagsheet tree (tmpfs or host folder)."""
-        if self._tagsheets_fd is not None:
-            return _files_at(self._tagsheets_fd)
-        fd = os.open(self.tagsheets_dir, os.O_RDONLY | os.O_DIRECTORY)
-        try:
-            return _files_at(fd)
-        finally:
-            os.close(fd)
-
-    def is_mounted(self, path):
-        """Whether something is mounted on path (as the sandbox sees it)."""
-        path = _as_bytes(path)
-        with open("/proc/%d/mountinfo" % self.pid1, "rb") as mountinfo:
-            return any(_unescape_mountinfo(line.split(b" ")[4]) == path for line in mountinfo)
-
-    def run_inside(self, argv):
-        """Run a command (argv list) as root in the sandbox's mount and pid namespaces
-        (the pid namespace gives it the sandbox's /proc/self, which umount -l reads),
-        and in its root: where this process is in a chroot, the mount namespace's
-        own root is the machine's, not the sandbox's."""
-        command = ["nsenter", "-t", str(self.pid1), "-m", "-p", "-r", "--"] + argv
-        result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT)
-        if result.returncode != 0:
-            raise SandboxError("%r failed: %s" % (argv, result.stderr.decode(errors="replace")))
