@@ -311,14 +311,19 @@ def workload_rows(results):
 
 
 def pace_rows(results):
+    """A silent radar per second of the board's clock (idle, it keeps the
+    host's pace); 20 frames a second per second of the radar's, as the board
+    falls behind the host's clock while it works."""
+    pace = results["pace"]
     rows = []
-    for name, result, goal in (("silent", results["silent"], "0.00"),
-                               ("20 frames/s inside", results["pace"], "≤ 0.01")):
-        per_second = result["instructions"] / result["guest_seconds"]
-        board = result["board_instructions"] / result["guest_seconds"]
+    for name, result, seconds, goal in (
+            ("silent", results["silent"], results["silent"]["guest_seconds"], "0.00"),
+            ("20 frames/s inside", pace, pace["frames"] / 20, "≤ 0.01")):
+        per_second = result["instructions"] / seconds
+        board = result["board_instructions"] / seconds
         rows.append("| %s | %.1f | %d | %.0f | %.0f | %s | %s |" % (
-            name, result["guest_seconds"], result.get("frames", 0), per_second, board,
-            share(per_second), goal))
+            name, seconds, result.get("frames", 0), per_second, board, share(per_second),
+            goal))
     return rows
 
 
@@ -350,7 +355,7 @@ def render(results):
         "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
     ] + workload_rows(results) + [
         "",
-        "| radar | board seconds | frames | logger instructions/s | board instructions/s "
+        "| radar | seconds | frames | logger instructions/s | board instructions/s "
         "| cores | goal |",
         "|---|---:|---:|---:|---:|---:|---:|",
     ] + pace_rows(results)
