@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/errors.h"
+#include "platform/timed_poll.h"
 
 namespace kestrel {
 namespace {
@@ -55,7 +56,8 @@ bool BlockLink::sleep_until_input(int timeout_ms) {
   pollfd wakers[] = {{fd_, POLLIN, 0}, {watch_.descriptor(), POLLIN, 0}};
   const timespec timeout{timeout_ms / 1000, timeout_ms % 1000 * 1000000L};
   const nfds_t count = wakers[1].fd < 0 ? 1 : 2;
-  if (::ppoll(wakers, count, timeout_ms < 0 ? nullptr : &timeout, held.mask_while_asleep()) < 0) {
+  if (timed_poll(wakers, count, timeout_ms < 0 ? nullptr : &timeout, held.mask_while_asleep()) <
+      0) {
     if (errno == EINTR) return false;
     throw OsError(errno, "ppoll");
   }

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/errors.h"
+#include "platform/timed_poll.h"
 
 namespace kestrel {
 namespace {
@@ -38,7 +39,7 @@ bool wait_readable(int descriptor, Clock::time_point deadline,
     if (left <= Clock::duration::zero()) return false;
     const timespec timeout = timespec_of(left);
     pollfd entry{descriptor, POLLIN, 0};
-    const int ready = ::ppoll(&entry, descriptor < 0 ? 0 : 1, &timeout, nullptr);
+    const int ready = timed_poll(&entry, descriptor < 0 ? 0 : 1, &timeout, nullptr);
     if (ready > 0) return true;
     if (ready < 0 && errno != EINTR) throw OsError(errno, "ppoll");
     if (ready < 0) check_interrupts();

@@ -256,9 +256,15 @@ class Machine:
     disk is a raw USB disk the board boots from, as a Raspberry Pi booted from
     USB; by default disk is the qcow2 overlay on the virtio disk, the card.
     clock: where the board's clock chip starts ("2000-01-01"), by default the
-    host's time."""
+    host's time.
+    cpus: the board's processors. icount: the guest's clock counts executed
+    instructions, one nanosecond each (QEMU's -icount shift=0), so the
+    processor time the guest reports for a process is its instruction count;
+    QEMU then runs all processors in one thread, and the guest is slower.
+    The saved states are made without it; a board with it boots."""
 
-    def __init__(self, image_dir, run_dir, disk, usb_root=None, clock=None):
+    def __init__(self, image_dir, run_dir, disk, usb_root=None, clock=None, cpus=CPUS,
+                 icount=False):
         self.image = image_dir
         self.arch = image.read_manifest(image_dir)["arch"]
         if self.arch not in MACHINES:
@@ -267,6 +273,8 @@ class Machine:
         self.disk = disk
         self.usb_root = usb_root
         self.clock = clock
+        self.cpus = cpus
+        self.icount = icount
         self.process = None
         self.qmp = self.shell = self.radar = None
         self.boot_started = None
@@ -287,8 +295,10 @@ class Machine:
     def command_line(self, loadvm=None):
         disk, root = self._root_disk()
         board = MACHINES[self.arch]
+        accel = ["-accel", "tcg", "-icount", "shift=0"] if self.icount else [
+            "-accel", "tcg,thread=multi"]
         argv = [board["program"], "-M", board["machine"], "-cpu", board["cpu"],
-                "-smp", str(CPUS), "-m", str(board["memory_mb"]), "-accel", "tcg,thread=multi",
+                "-smp", str(self.cpus), "-m", str(board["memory_mb"])] + accel + [
                 "-nodefaults", "-no-user-config", "-display", "none", "-nic", "none",
                 "-kernel", os.path.join(self.image, "vmlinuz"),
                 "-initrd", os.path.join(self.image, "initrd.img"),

@@ -128,12 +128,19 @@ def ready_to_save(board, install_seconds):
             "saved_at": board.clock()[1].decode()}
 
 
+def installed_disk(settings):
+    """The cached `installed` state's disk (installed_facts makes it): as the
+    base of an overlay, a board booted from it starts with the package
+    installed."""
+    return os.path.join(_folder(settings), SAVED)
+
+
 def restore(settings, folder):
     """A board in folder restored from a copy of the cached `installed`
     state, its shell answering and the logger running."""
     os.makedirs(folder, exist_ok=True)
     copy = os.path.join(folder, SAVED)
-    shutil.copyfile(os.path.join(_folder(settings), SAVED), copy)
+    shutil.copyfile(installed_disk(settings), copy)
     qemu = machine.Machine(settings.image, folder, copy)
     qemu.start(loadvm=INSTALLED, shell=False)
     board = board_module.Board(qemu)

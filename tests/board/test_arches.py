@@ -41,6 +41,18 @@ class TestMachineOfTheImage:
         assert (program, options["-M"], options["-cpu"]) == (
             "qemu-system-arm", "virt,highmem=off", "cortex-a15")
 
+    def test_a_board_counts_instructions_on_one_thread_only_when_asked(self, tmp_path):
+        """QEMU refuses -icount with multi-threaded TCG."""
+        folder = image_folder(tmp_path, "armhf")
+        usual = machine.Machine(folder, str(tmp_path), "disk.qcow2").command_line()
+        counting = machine.Machine(folder, str(tmp_path), "disk.qcow2", cpus=1,
+                                   icount=True).command_line()
+        assert "-icount" not in usual
+        assert usual[usual.index("-accel") + 1] == "tcg,thread=multi"
+        assert counting[counting.index("-icount") + 1] == "shift=0"
+        assert counting[counting.index("-accel") + 1] == "tcg"
+        assert counting[counting.index("-smp") + 1] == "1"
+
     def test_an_image_of_another_architecture_has_no_machine(self, tmp_path):
         with pytest.raises(machine.BoardError):
             machine.Machine(image_folder(tmp_path, "riscv64"), str(tmp_path), "disk.qcow2")

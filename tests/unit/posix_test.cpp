@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <functional>
 
@@ -13,6 +14,7 @@
 #include "platform/posix_clock.h"
 #include "platform/posix_files.h"
 #include "platform/posix_shell.h"
+#include "platform/timed_poll.h"
 #include "support.h"
 #include "tagsheet/records.h"
 
@@ -361,6 +363,26 @@ TEST(PosixClock, LocalStampsInTheZone) {
   }
   ::unsetenv("TZ");
   ::tzset();
+}
+
+// A wait of less than a second sleeps for its whole timeout: the armhf
+// build's 64-bit time_t once reached the kernel as a zero timeout there.
+TEST(TimedPoll, SleepsForATimeoutShorterThanASecond) {
+  const timespec timeout{0, 300'000'000};
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(timed_poll(nullptr, 0, &timeout, nullptr), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
+}
+
+TEST(TimedPoll, ReturnsAtOnceForAReadableDescriptor) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  const Fd reader(ends[0]), writer(ends[1]);
+  ASSERT_EQ(::write(writer.get(), "x", 1), 1);
+  pollfd entry{reader.get(), POLLIN, 0};
+  const timespec timeout{60, 0};
+  EXPECT_EQ(timed_poll(&entry, 1, &timeout, nullptr), 1);
+  EXPECT_TRUE(entry.revents & POLLIN);
 }
 
 }  // namespace
