@@ -377,7 +377,8 @@ TEST(TimedPoll, SleepsForATimeoutShorterThanASecond) {
 TEST(TimedPoll, ReturnsAtOnceForAReadableDescriptor) {
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
-  const Fd reader(ends[0]), writer(ends[1]);
+  const Fd reader(ends[0]);
+  const Fd writer(ends[1]);
   ASSERT_EQ(::write(writer.get(), "x", 1), 1);
   pollfd entry{reader.get(), POLLIN, 0};
   const timespec timeout{60, 0};
