@@ -54,6 +54,45 @@ SOAK_METHOD = (
     "what the cut before left (the logger's repair included), one cut in four during an export. "
     "Each cut's disk is read on the host as for the power cuts above; rows sent are the rows "
     "found after the cut before and the frames inside the window sent since.")
+FACT_SECTIONS = (  # title, key of the figures, what was done
+    ("A stick that cannot be mounted", "unmountable_stick", (
+        "An NTFS stick inserted while the logger runs, with `ntfs-3g` removed on a kernel "
+        "without `ntfs3`, so that its mount fails; then radar frames. `/media/pi` was listed "
+        "five times a second from before the stick until the helper's note.")),
+    ("Links planted by pi", "planted_links", (
+        "pi links a day to /etc/shadow and the tagsheet folder to /etc/systemd/system and to "
+        "/etc, then runs the logger's start and export lines itself: root's files and folders "
+        "stay as they were, and the stick gets nothing pi could not read")),
+    ("Booted from a USB disk", "usb_boot", (
+        "The board's disk, after a shutdown, copied to a USB disk (FAT `bootfs` and the root "
+        "file system, mounted by PARTUUID) and booted from it behind the xHCI controller, a "
+        "stick with two partitions in the other port. The kernel removes no partition that is "
+        "in use, so no real `add` can come for a device that is mounted; boot-time replays carry "
+        "SYNTH_UUID and are ignored without a note. Real adds were made with `partx` for the "
+        "boot partition (unmounted for it) and for the stick's second partition while its "
+        "first was mounted by hand at /mnt.")),
+    ("A desktop board", "desktop", (
+        "The installed board booted again with udisks2 installed from a stick (fetched for "
+        "ARCH on the host) and running; its first user is not pi and nobody is logged in. A "
+        "FAT stick inserted with the logger stopped, an NTFS stick that cannot be mounted, "
+        "then an export.")),
+    ("For the technician", "technician", (
+        "A board of its own, restored from the installed state: `systemctl status kestrel` read "
+        "by the first user after radar frames; a stick inserted while the radar sends nothing; "
+        "a 4 MiB stick for 4 MB of tagsheets; a stick whose disk QEMU throttles to a byte and a "
+        "request a second once it is mounted (the kernel's command timeout raised, so that it "
+        "waits on it); the card filled by root as far as df shows space, the logger restarted, "
+        "radar frames, then a stick; then the card filled to its last block, root's reserve "
+        "too, and a stick. Guest seconds: the module's whole time, the restore included.")),
+    ("The clock without network or clock battery", "clock", (
+        "The same boot: no network interface; the board's clock chip starts in 2000, so the "
+        "time comes from what `fake-hwclock` and `systemd-timesyncd` saved at the shutdown "
+        "before, which lags the real time by as long as the board was off.")),
+    ("Diagnostics across a restart", "journal", (
+        "`range_low.txt` set to `abc`, the service restarted and failing, the value put back; "
+        "then an export restarts the board (`sudo reboot`), and `cat /var/log/kestrel/*.log` "
+        "as the first user still shows the failure below.")),
+)
 DISK_WRITES_METHOD = ("512-byte sectors written to the guest's disk (`/sys/block/vda/stat`), the "
                       "whole system's writes included.")
 BOOT_METHOD = "Power on (or the guest's own restart) until the console's shell answers."
@@ -229,43 +268,8 @@ def recorded_lines(figures, arch):
     lines = ["- %s: %s" % (what, json.dumps(figures.get(key, "not reached")))
              for key, what in RECORDED]
     lines += other_file_system_lines(figures.get("other_file_systems", {}))
-    lines += facts("A stick that cannot be mounted", figures.get("unmountable_stick"), (
-        "An NTFS stick inserted while the logger runs, with `ntfs-3g` removed on a kernel "
-        "without `ntfs3`, so that its mount fails; then radar frames. `/media/pi` was listed "
-        "five times a second from before the stick until the helper's note."))
-    lines += facts("Links planted by pi", figures.get("planted_links"), (
-        "pi links a day to /etc/shadow and the tagsheet folder to /etc/systemd/system and to "
-        "/etc, then runs the logger's start and export lines itself: root's files and folders "
-        "stay as they were, and the stick gets nothing pi could not read"))
-    lines += facts("Booted from a USB disk", figures.get("usb_boot"), (
-        "The board's disk, after a shutdown, copied to a USB disk (FAT `bootfs` and the root "
-        "file system, mounted by PARTUUID) and booted from it behind the xHCI controller, a "
-        "stick with two partitions in the other port. The kernel removes no partition that is "
-        "in use, so no real `add` can come for a device that is mounted; boot-time replays carry "
-        "SYNTH_UUID and are ignored without a note. Real adds were made with `partx` for the "
-        "boot partition (unmounted for it) and for the stick's second partition while its "
-        "first was mounted by hand at /mnt."))
-    lines += facts("A desktop board", figures.get("desktop"), (
-        "The installed board booted again with udisks2 installed from a stick (fetched for "
-        "%s on the host) and running; its first user is not pi and nobody is logged in. A "
-        "FAT stick inserted with the logger stopped, an NTFS stick that cannot be mounted, "
-        "then an export." % arch))
-    lines += facts("For the technician", figures.get("technician"), (
-        "A board of its own, restored from the installed state: `systemctl status kestrel` read "
-        "by the first user after radar frames; a stick inserted while the radar sends nothing; "
-        "a 4 MiB stick for 4 MB of tagsheets; a stick whose disk QEMU throttles to a byte and a "
-        "request a second once it is mounted (the kernel's command timeout raised, so that it "
-        "waits on it); the card filled by root as far as df shows space, the logger restarted, "
-        "radar frames, then a stick; then the card filled to its last block, root's reserve "
-        "too, and a stick. Guest seconds: the module's whole time, the restore included."))
-    lines += facts("The clock without network or clock battery", figures.get("clock"), (
-        "The same boot: no network interface; the board's clock chip starts in 2000, so the "
-        "time comes from what `fake-hwclock` and `systemd-timesyncd` saved at the shutdown "
-        "before, which lags the real time by as long as the board was off."))
-    lines += facts("Diagnostics across a restart", figures.get("journal"), (
-        "`range_low.txt` set to `abc`, the service restarted and failing, the value put back; "
-        "then an export restarts the board (`sudo reboot`), and `cat /var/log/kestrel/*.log` "
-        "as the first user still shows the failure below."))
+    for title, key, explanation in FACT_SECTIONS:
+        lines += facts(title, figures.get(key), explanation.replace("ARCH", arch))
     if figures.get("failure_note"):
         lines += ["", "```", figures["failure_note"], "```"]
     return lines
