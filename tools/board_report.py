@@ -375,7 +375,7 @@ def main(argv):
     mode, arguments = (argv[1], argv[2:]) if len(argv) > 2 else (None, [])
     if mode == "board" and len(arguments) >= 4:
         json.dump(board(load(arguments[0]), float(arguments[1]), arguments[2],
-                        [load(path) for path in arguments[3:]]), sys.stdout)
+                        [load(path) for path in arguments[3:]]), sys.stdout, indent=1)
     elif mode == "report" and len(arguments) == 1:
         sys.stdout.write(report(load(arguments[0])))
     elif mode == "side-by-side" and arguments:
