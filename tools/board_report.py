@@ -144,6 +144,7 @@ def run_rows(one):
     """(label, value) of a board's run."""
     results, manifest, started = one["results"], one["manifest"], one["started"]
     kernel = manifest["kernel"]
+    restored, restore_times = restores(results.get("restores", []))
     return [
         ("command", "`%s`" % one["command"]),
         ("run on", time.strftime("%Y-%m-%d", time.gmtime(results["started"]))),
@@ -158,7 +159,7 @@ def run_rows(one):
             results["load_start"], results["load_end"])),
         ("`apt install` on the guest", "%s s" % results["figures"].get("install_seconds", "-")),
         ("a scenario's board restored from the installed state (median, worst of %d)"
-         % restores(results.get("restores", []))[0], restores(results.get("restores", []))[1]),
+         % restored, restore_times),
         ("tests", tally(results["tests"])),
     ]
 
