@@ -70,8 +70,9 @@ def read_for(fd, timeout, size=None):
 
 
 class StreamReader:
-    """Collects everything a pipe delivers in a thread of its own; waiters are
-    woken on every chunk. tee: a binary file that gets a live copy."""
+    """Collects everything a pipe or socket delivers in a thread of its own;
+    waiters are woken on every chunk. tee: a binary file that gets a live copy.
+    A read that fails (a peer that reset the link) ends the stream as its end does."""
 
     def __init__(self, pipe, tee=None, error=TimeoutError):
         self.data = bytearray()
@@ -84,7 +85,7 @@ class StreamReader:
 
     def _run(self, pipe):
         with pipe:
-            for chunk in iter(lambda: os.read(pipe.fileno(), 65536), b""):
+            for chunk in iter(lambda: _read_or_end(pipe), b""):
                 with self.changed:
                     self.data += chunk
                     self.changed.notify_all()
@@ -102,18 +103,36 @@ class StreamReader:
     def wait_for(self, pattern, count, timeout):
         """All matches of pattern once there are at least count, else self.error."""
         regex = re.compile(pattern)
+
+        def enough():
+            matches = list(regex.finditer(self.data))
+            return matches if len(matches) >= count else None
+        return self._wait(enough, timeout, "%d x %r" % (count, pattern))
+
+    def wait_match(self, regex, timeout, start=0):
+        """The first match of a compiled regex from offset start on, else self.error."""
+        return self._wait(lambda: regex.search(self.data, start), timeout, repr(regex.pattern))
+
+    def _wait(self, found, timeout, what):
         deadline = time.monotonic() + timeout
         with self.changed:
             while True:
-                matches = list(regex.finditer(self.data))
-                if len(matches) >= count:
-                    return matches
+                result = found()
+                if result:
+                    return result
                 remaining = deadline - time.monotonic()
                 if self.closed or remaining <= 0:
                     reason = "stream closed" if self.closed else "timed out after %.1fs" % timeout
-                    raise self.error("%s waiting for %d x %r; got:\n%s"
-                                     % (reason, count, pattern, bytes(self.data[-2000:])))
+                    raise self.error("%s waiting for %s; got:\n%s"
+                                     % (reason, what, bytes(self.data[-2000:])))
                 self.changed.wait(remaining)
 
     def join(self, timeout):
         self._thread.join(timeout)
+
+
+def _read_or_end(pipe):
+    try:
+        return os.read(pipe.fileno(), 65536)
+    except OSError:
+        return b""

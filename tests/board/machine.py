@@ -11,11 +11,11 @@ import shlex
 import signal
 import socket
 import subprocess
-import threading
 import time
 import uuid
 
 import image
+import waiting
 
 CPUS = 2
 # QEMU's machine for each architecture of the guest. armhf: Debian's armmp
@@ -45,18 +45,14 @@ class LostOutput(BoardError):
 
 
 def wait_until(check, timeout, what, interval=0.2):
-    """Calls check() until it returns something true; that value is returned."""
-    deadline = time.monotonic() + timeout
-    while True:
+    """waiting.wait_until on the board: a poll whose output the console lost
+    is asked again, and what is not met by timeout is a BoardError."""
+    def poll():
         try:
-            value = check()
+            return check()
         except LostOutput:
-            value = None  # a poll: asking again is safe
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise BoardError("timed out after %.0f s waiting for %s" % (timeout, what))
-        time.sleep(interval)
+            return None
+    return waiting.wait_until(poll, timeout, what, poll=interval, error=BoardError)
 
 
 def connect_unix(path, timeout=30):
@@ -71,48 +67,9 @@ def connect_unix(path, timeout=30):
     return wait_until(attempt, timeout, "QEMU's socket " + path, 0.05)
 
 
-class Reader:
-    """Collects everything a socket sends, in a thread, for waiting on."""
-
-    def __init__(self, sock):
-        self.sock = sock
-        self.data = b""
-        self.closed = False
-        self.changed = threading.Condition()
-        self.thread = threading.Thread(target=self._read, daemon=True)
-        self.thread.start()
-
-    def _read(self):
-        while True:
-            try:
-                chunk = self.sock.recv(65536)
-            except OSError:
-                chunk = b""
-            with self.changed:
-                if not chunk:
-                    self.closed = True
-                else:
-                    self.data += chunk
-                self.changed.notify_all()
-            if not chunk:
-                return
-
-    def wait_for(self, pattern, timeout, start=0):
-        """The first match of pattern in the data from offset start on."""
-        deadline = time.monotonic() + timeout
-        with self.changed:
-            while True:
-                match = pattern.search(self.data, start)
-                if match:
-                    return match
-                left = deadline - time.monotonic()
-                if left <= 0 or self.closed:
-                    raise BoardError("timed out waiting for %r; last output: %r"
-                                     % (pattern.pattern, self.data[-600:]))
-                self.changed.wait(left)
-
-    def close(self):
-        self.sock.close()
+def reader(sock):
+    """Everything the socket sends, collected in a thread for waiting on."""
+    return waiting.StreamReader(sock, error=BoardError)
 
 
 class Qmp:
@@ -120,15 +77,15 @@ class Qmp:
     (A few lines of JSON; Debian 12 packages no QMP client library.)"""
 
     def __init__(self, path):
-        self.reader = Reader(connect_unix(path))
-        self.sock = self.reader.sock
+        self.sock = connect_unix(path)
+        self.reader = reader(self.sock)
         self.offset = 0
         self.events = []
         self._next()  # the greeting
         self.command("qmp_capabilities")
 
     def _next(self, timeout=60):
-        match = self.reader.wait_for(re.compile(rb"[^\n]*\n"), timeout, self.offset)
+        match = self.reader.wait_match(re.compile(rb"[^\n]*\n"), timeout, self.offset)
         self.offset = match.end()
         return json.loads(match.group(0))
 
@@ -168,7 +125,7 @@ class Qmp:
                 self.events.append(reply)
 
     def close(self):
-        self.reader.close()
+        self.sock.close()
 
 
 class Shell:
@@ -176,11 +133,12 @@ class Shell:
     a marker that only the shell's own expansion prints."""
 
     def __init__(self, path):
-        self.reader = Reader(connect_unix(path))
+        self.sock = connect_unix(path)
+        self.reader = reader(self.sock)
         self.offset = 0
 
     def wait_login(self, timeout):
-        match = self.reader.wait_for(PROMPT, timeout, self.offset)
+        match = self.reader.wait_match(PROMPT, timeout, self.offset)
         self.offset = match.end()
         # Without line editing bash leaves the echo to the terminal, which is off.
         self.run("set +o emacs +o vi; stty -echo -onlcr; PS1=; PS2=; dmesg -n 1; "
@@ -192,12 +150,12 @@ class Shell:
         begin = "%s-begin" % token
         line = "printf '%%s\\n' %s; { %s\n} </dev/null 2>&1; printf '\\n%%s-end %%d\\n' %s $?\n" % (
             begin, command, token)
-        self.reader.sock.sendall(line.encode())
-        end = self.reader.wait_for(re.compile(token.encode() + rb"-end (\d+)\r?\n"), timeout,
+        self.sock.sendall(line.encode())
+        end = self.reader.wait_match(re.compile(token.encode() + rb"-end (\d+)\r?\n"), timeout,
                                    self.offset)
         self.offset, offset = end.end(), self.offset
         try:
-            start = self.reader.wait_for(re.compile(re.escape(begin.encode()) + rb"\r?\n"), 0,
+            start = self.reader.wait_match(re.compile(re.escape(begin.encode()) + rb"\r?\n"), 0,
                                          offset)
         except BoardError:
             raise LostOutput("the output of %r was cut short on the console" % command)
@@ -223,7 +181,7 @@ class Shell:
         return base64.b64decode(text.strip())
 
     def close(self):
-        self.reader.close()
+        self.sock.close()
 
 
 class Radar:
@@ -390,7 +348,7 @@ class Machine:
         the plug if that takes longer than timeout seconds."""
         if self.process and self.process.poll() is None and self.shell:
             try:
-                self.shell.reader.sock.sendall(b"systemctl poweroff\n")
+                self.shell.sock.sendall(b"systemctl poweroff\n")
                 self.process.wait(timeout)
             except (OSError, subprocess.TimeoutExpired):
                 pass
