@@ -11,17 +11,21 @@ second. The rows of one day number about --rows-per-day.
 """
 import argparse
 import datetime
+import os
 import random
+import sys
 from pathlib import Path
 
-TITLE = "\n    Date       Time     Distance of Object\n"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import tagsheet_format  # noqa: E402 (the record format, checked against the logger's)
+
 FRAMES_PER_SECOND = 10
 BURST_SECONDS = 30
 RUN_STARTS = [(6, "export"), (12, "power cut"), (18, "export")]
 
 
 def header(last_seen, start, serial="SN-0042\n"):
-    return "Equipment Stop Time:" + last_seen + "\n\n\nEquipment Start Time:" + start + "\nSerial No:" + serial + TITLE
+    return tagsheet_format.header(last_seen, start, serial).decode()
 
 
 def burst(date, second_of_day, rng):
@@ -32,7 +36,8 @@ def burst(date, second_of_day, rng):
         second = min(second_of_day + n // FRAMES_PER_SECOND, 86399)
         time_text = "%02d-%02d-%02d" % (second // 3600, second // 60 % 60, second % 60)
         phase = abs(n / (BURST_SECONDS * FRAMES_PER_SECOND) - 0.5) * 2
-        rows.append("%s    %s        %.2f\n" % (date, time_text, closest + (2.95 - closest) * phase))
+        distance = "%.2f" % (closest + (2.95 - closest) * phase)
+        rows.append(tagsheet_format.row(date, time_text, distance).decode())
         last = time_text
     return rows, last
 
@@ -53,7 +58,7 @@ def day_text(day, rows_per_day, last_seen, rng):
             rows, last_seen = burst(date, second, rng)
             parts.extend(rows)
         if ending == "export":
-            parts.append("\nEquipment Stop Time:" + last_seen)
+            parts.append(tagsheet_format.stop_line(last_seen).decode())
             last_seen = " "
     return "".join(parts), last_seen
 
@@ -73,7 +78,7 @@ def main():
         folder = args.folder / date
         folder.mkdir(parents=True, exist_ok=True)
         text, last_seen = day_text(day, args.rows_per_day, last_seen, rng)
-        (folder / ("Non-Tag-%s.txt" % date)).write_text(text)
+        (folder / tagsheet_format.file_name(date)).write_text(text)
         day += datetime.timedelta(days=1)
 
 

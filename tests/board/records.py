@@ -3,9 +3,12 @@ a sequence of headers, rows and stop lines, and anything else in it (a NUL
 byte, a record cut short) is damage."""
 import re
 
+import tagsheet_format as tagsheet
+from tagsheet_format import header, row  # noqa: F401 (the board tests write records with these)
+
 TIME = rb"\d\d-\d\d-\d\d"
 DATE = rb"\d\d-\d\d-\d{4}"
-TITLE = b"\n    Date       Time     Distance of Object\n"
+TITLE = tagsheet.TITLE
 TAGSHEETS = "/home/pi/Configuration/Tagsheets"
 LAST_SEEN = "/home/pi/Configuration/current_time.txt"
 # The report's page the package keeps at the top of the tagsheets: where an export puts it.
@@ -13,22 +16,15 @@ PAGE_ON_STICK = "/kestrel-report.html"
 
 
 def header_pattern(serial):
-    return re.compile(b"Equipment Stop Time:(?P<last>" + TIME + b"| |)\n\n\nEquipment Start Time:"
-                      + b"(?P<start>" + TIME + b")\nSerial No:" + re.escape(serial)
+    return re.compile(re.escape(tagsheet.STOP_LABEL) + b"(?P<last>" + TIME + b"| |)"
+                      + re.escape(tagsheet.HEADER_GAP + tagsheet.START_LABEL)
+                      + b"(?P<start>" + TIME + b")\n" + re.escape(tagsheet.SERIAL_LABEL + serial)
                       + re.escape(TITLE))
 
 
-ROW = re.compile(b"(?P<date>" + DATE + b")    (?P<time>" + TIME + b")        (?P<distance>\\d+\\.\\d\\d)\n")
-STOP = re.compile(b"\nEquipment Stop Time:(?P<last>" + TIME + b"| )")
-
-
-def row(date, time_text, distance):
-    return date + b"    " + time_text + b"        " + distance + b"\n"
-
-
-def header(last_seen, start, serial):
-    return (b"Equipment Stop Time:" + last_seen + b"\n\n\nEquipment Start Time:" + start
-            + b"\nSerial No:" + serial + TITLE)
+ROW = re.compile(b"(?P<date>" + DATE + b")" + tagsheet.ROW_GAP_AFTER_DATE + b"(?P<time>" + TIME
+                 + b")" + tagsheet.ROW_GAP_AFTER_TIME + b"(?P<distance>\\d+\\.\\d\\d)\n")
+STOP = re.compile(b"\n" + re.escape(tagsheet.STOP_LABEL) + b"(?P<last>" + TIME + b"| )")
 
 
 class Parsed:
@@ -86,7 +82,7 @@ def last_seen_is_valid(content):
 
 
 def tagsheet_name(date):
-    return "%s/%s/Non-Tag-%s.txt" % (TAGSHEETS, date, date)
+    return "%s/%s" % (TAGSHEETS, tagsheet.relative_path(date))
 
 
 def is_tagsheet(path):
@@ -97,6 +93,6 @@ def is_tagsheet(path):
 def exported(tagsheets, run_tagsheet, last_seen):
     """{path on the stick: bytes} an export copies from the board's tagsheets
     ({path: bytes}): the running day's closed with the stop line."""
-    stop = b"\nEquipment Stop Time:" + last_seen
+    stop = tagsheet.stop_line(last_seen)
     return {path[len(TAGSHEETS):]: content + (stop if path == run_tagsheet else b"")
             for path, content in tagsheets.items()}
