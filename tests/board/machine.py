@@ -289,8 +289,22 @@ class Machine:
 
     def wait_booted(self, timeout=300):
         """Seconds from power on (or reset) until the console's shell answers."""
-        self.shell.wait_login(timeout)
+        try:
+            self.shell.wait_login(timeout)
+        except BoardError as error:
+            raise BoardError("%s\nQEMU then: %s" % (error, self.cpu_state())) from None
         return time.monotonic() - self.boot_started
+
+    def cpu_state(self):
+        """QEMU's run state and the registers of the first processor, to tell a
+        hung guest (the same place every time, or a halted one) from a slow one."""
+        try:
+            status = self.qmp.command("query-status", timeout=10)["status"]
+            registers = self.qmp.command("human-monitor-command", timeout=10,
+                                         **{"command-line": "info registers"})
+        except BoardError as error:
+            return "not known (%s)" % error
+        return "%s; %s" % (status, " ".join(registers.split())[:400])
 
     def resume_shell(self, timeout=60):
         """The console's shell of a restored board: it waits where it was
