@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "report/core/clock_check.h"
-#include "report/core/line_splitter.h"
-#include "report/core/report_builder.h"
+#include "report/core/report.h"
 #include "report/core/tagsheet_names.h"
 #include "report/core/text_sink.h"
 
@@ -60,9 +59,7 @@ struct PageReport {
   PageOutput runs_csv{0};
   PageOutput detections_csv{1};
   PageOutput page{2};
-  std::optional<ReportBuilder> report;
-  LineSplitter lines;
-  bool file_failed = false;
+  std::optional<Report> report;
 };
 
 PageReport& state() {
@@ -122,33 +119,19 @@ extern "C" __attribute__((export_name("begin"))) void begin(std::size_t folder_s
 extern "C" __attribute__((export_name("begin_file"))) void begin_file(std::size_t position) {
   const kestrel::report::TagsheetFile& file = state().files[state().order[position]];
   state().report->begin_file(file.relative, file.date);
-  state().lines = kestrel::report::LineSplitter();
-  state().file_failed = false;
 }
 
 // The next slice of the tagsheet, in the input buffer.
 extern "C" __attribute__((export_name("feed"))) void feed(std::size_t size) {
-  kestrel::report::Line line;
-  state().lines.add(kestrel::report::input(size));
-  while (state().lines.next(line)) {
-    state().report->line(line);
-  }
+  state().report->feed(kestrel::report::input(size));
 }
 
 // The tagsheet could not be read to its end; why is in the input buffer.
 extern "C" __attribute__((export_name("file_failed"))) void file_failed(std::size_t what_size) {
-  state().file_failed = true;
   state().report->file_failed(kestrel::report::input(what_size));
 }
 
-extern "C" __attribute__((export_name("end_file"))) void end_file() {
-  kestrel::report::Line line;
-  // A file read only in part ends where reading stopped, as the command's does.
-  if (!state().file_failed && state().lines.finish(line)) {
-    state().report->line(line);
-  }
-  state().report->end_file();
-}
+extern "C" __attribute__((export_name("end_file"))) void end_file() { state().report->end_file(); }
 
 extern "C" __attribute__((export_name("detections"))) double detections() {
   return static_cast<double>(state().report->detections());
@@ -156,7 +139,7 @@ extern "C" __attribute__((export_name("detections"))) double detections() {
 
 // Writes runs.csv and the report page and hands over what is left of every output.
 extern "C" __attribute__((export_name("finish"))) void finish() {
-  state().report->finish(state().folder, state().runs_csv, state().page);
+  state().report->finish(state().folder, 0, state().runs_csv, state().page);
   state().detections_csv.flush();
   state().runs_csv.flush();
   state().page.flush();

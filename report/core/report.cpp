@@ -1,0 +1,96 @@
+#include "report/core/report.h"
+
+#include <cinttypes>
+
+#include "report/core/days.h"
+#include "report/core/html.h"
+
+namespace kestrel::report {
+
+Report::Report(TextSink& detections_csv, std::FILE* problems, const ClockLimits& limits,
+               std::uint64_t max_printed)
+    : limits_(limits),
+      detections_(detections_csv),
+      clock_(limits),
+      problems_(problems),
+      max_printed_(max_printed) {}
+
+void Report::begin_file(std::string relative, std::optional<Date> date) {
+  ++tagsheets_;
+  parser_.emplace(static_cast<RecordSink&>(*this));
+  file_ = std::move(relative);
+  date_ = date;
+  file_failed_ = false;
+  file_first_run_ = runs_.size();
+  file_problems_ = 0;
+  detections_.set_file(file_);
+}
+
+void Report::file_failed(std::string_view what) {
+  file_failed_ = true;
+  ++unreadable_files_;
+  std::fprintf(problems_, "%s: %.*s\n", file_.c_str(), static_cast<int>(what.size()), what.data());
+}
+
+void Report::end_file() {
+  // A file read only in part has no end to find a record cut short at.
+  if (!file_failed_) parser_->finish();
+  if (file_problems_ > max_printed_) {
+    std::fprintf(problems_, "%s: %" PRIu64 " more lines skipped\n", file_.c_str(),
+                 file_problems_ - max_printed_);
+  }
+}
+
+std::vector<Fact> Report::finish(const std::string& folder, std::uint64_t skipped_folders,
+                                 TextSink& runs_csv, TextSink& page) {
+  write_runs_csv(runs_csv, runs_, limits_);
+  DayMap days(runs_, summary_);
+  Totals totals{tagsheets_, runs_.size(), skipped_lines_, unreadable_files_, skipped_folders};
+  std::vector<Fact> facts = report_facts(totals, summary_, runs_, days);
+  write_report_html(page, folder, facts, summary_, runs_, days, limits_);
+  return facts;
+}
+
+RunRecord* Report::current_run() {
+  return runs_.size() > file_first_run_ ? &runs_.back() : nullptr;
+}
+
+void Report::header(const Header& header) {
+  RunRecord& run = runs_.emplace_back();
+  run.date = date_ ? iso_date(*date_) : "";
+  run.file = file_;
+  run.header = header;
+  std::optional<TimeOfDay> time = parse_time(header.start_time);
+  if (date_ && time) run.start = Moment{*date_, *time};
+  clock_.run_start(run.start, run.clock);
+}
+
+void Report::row(const Row& row, std::uint64_t line) {
+  // Rows before the file's first header belong to no run but are still detections.
+  if (RunRecord* run = current_run()) {
+    ++run->rows;
+    run->last_row = Moment{row.date, row.time};
+    clock_.row(*run->last_row, run->clock);
+  }
+  detections_.add(row, line);
+  summary_.add(row);
+}
+
+void Report::stop(std::string_view text, std::uint64_t line) {
+  RunRecord* run = current_run();
+  if (run == nullptr) {
+    problem(line, "stop line before any header");
+  } else if (!run->stop) {
+    run->stop = std::string(text);  // a later one comes from an export repeated before the restart
+  }
+}
+
+void Report::problem(std::uint64_t line, std::string_view what) {
+  ++skipped_lines_;
+  if (++file_problems_ <= max_printed_) {
+    std::fprintf(problems_, "%s:%" PRIu64 ": %.*s; skipped\n", file_.c_str(), line,
+                 static_cast<int>(what.size()), what.data());
+  }
+}
+
+}  // namespace kestrel::report
