@@ -13,7 +13,6 @@
 #include <system_error>
 
 #include "report/core/clock_check.h"
-#include "report/core/facts.h"
 #include "report/core/report.h"
 #include "report/files.h"
 

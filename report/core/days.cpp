@@ -1,86 +1,51 @@
 #include "report/core/days.h"
 
-#include <algorithm>
-
-#include "report/core/calendar.h"
+#include <limits>
+#include <utility>
 
 namespace kestrel::report {
 
-namespace {
-
-struct Span {
-  Date from;
-  Date to;
-};
-
-Date later(Date a, Date b) { return a.key() < b.key() ? b : a; }
-
-std::vector<Span> run_spans(const std::vector<RunRecord>& runs) {
-  std::vector<Span> spans;
+DayMap::DayMap(const std::vector<RunRecord>& runs, const Summary& summary) {
+  std::vector<std::pair<std::int64_t, std::int64_t>> spans;  // each run's first and last day
   for (std::size_t i = 0; i < runs.size(); ++i) {
     const RunRecord& run = runs[i];
-    if (!run.start) {
-      continue;
-    }
+    if (!run.start) continue;
+    std::int64_t from = day_number(run.start->date);
+    std::int64_t to = from;
     // Dates the clock got wrong prove no span: such a run covers its start day only (its
     // rows mark their own days).
-    Date to = run.start->date;
-    if (run.last_row && run.clock.ok()) {
-      to = later(to, run.last_row->date);
-    }
+    if (run.last_row && run.clock.ok()) to = std::max(to, day_number(run.last_row->date));
     const RunRecord* next = i + 1 < runs.size() ? &runs[i + 1] : nullptr;
     if (run.stop && run.clock.ok() && next != nullptr && next->start && next->clock.ok() &&
         next->start->seconds() >= run.start->seconds()) {
-      to = later(to, next->start->date);
+      to = std::max(to, day_number(next->start->date));
     }
-    spans.push_back(Span{run.start->date, to});
+    spans.emplace_back(from, to);
   }
-  return spans;
-}
-
-}  // namespace
-
-DayMap::DayMap(const std::vector<RunRecord>& runs, const Summary& summary) {
-  std::vector<Span> running = run_spans(runs);
-  std::vector<Span> spans = running;
   const DaySet& seen = summary.detection_days();
-  if (!seen.empty()) {
-    spans.push_back(Span{seen.first(), seen.last()});
+  std::int64_t first =
+      seen.empty() ? std::numeric_limits<std::int64_t>::max() : day_number(seen.first());
+  std::int64_t last =
+      seen.empty() ? std::numeric_limits<std::int64_t>::min() : day_number(seen.last());
+  for (auto [from, to] : spans) {
+    first = std::min(first, from);
+    last = std::max(last, to);
   }
-  if (spans.empty()) {
-    return;
+  if (first > last) return;  // no run with a start, no detection
+  first_day_ = first;
+  states_.assign(static_cast<std::size_t>(last - first + 1), DayState::no_run);
+  for (auto [from, to] : spans) {
+    std::fill(states_.begin() + (from - first_day_), states_.begin() + (to - first_day_ + 1),
+              DayState::running);
   }
-  first_ = spans.front().from;
-  last_ = spans.front().to;
-  for (const Span& span : spans) {
-    first_ = span.from.key() < first_.key() ? span.from : first_;
-    last_ = later(last_, span.to);
-  }
-  first_day_ = day_number(first_);
-  states_.assign(static_cast<std::size_t>(day_number(last_) - first_day_ + 1), DayState::no_run);
-  for (const Span& span : running) {
-    mark(span.from, span.to, DayState::running);
-  }
-  seen.for_each([this](Date date) { mark(date, date, DayState::detections); });
-}
-
-void DayMap::mark(Date from, Date to, DayState state) {
-  std::int64_t end = day_number(to) - first_day_;
-  for (std::int64_t at = day_number(from) - first_day_; at <= end; ++at) {
-    states_[static_cast<std::size_t>(at)] = state;
-  }
+  seen.for_each(
+      [this](Date date) { states_[day_number(date) - first_day_] = DayState::detections; });
 }
 
 DayState DayMap::state(Date date) const {
   std::int64_t at = day_number(date) - first_day_;
-  if (at < 0 || at >= static_cast<std::int64_t>(states_.size())) {
-    return DayState::no_run;
-  }
+  if (at < 0 || at >= static_cast<std::int64_t>(states_.size())) return DayState::no_run;
   return states_[static_cast<std::size_t>(at)];
-}
-
-std::uint64_t DayMap::count(DayState state) const {
-  return static_cast<std::uint64_t>(std::count(states_.begin(), states_.end(), state));
 }
 
 }  // namespace kestrel::report

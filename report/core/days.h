@@ -2,10 +2,11 @@
 // saw nothing and a day it was off look different.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "report/core/fields.h"
+#include "report/core/calendar.h"
 #include "report/core/run.h"
 #include "report/core/summary.h"
 
@@ -23,18 +24,16 @@ class DayMap {
 
   bool empty() const { return states_.empty(); }
   // From the first to the last day a run or a row names; only when not empty.
-  Date first() const { return first_; }
-  Date last() const { return last_; }
+  Date first() const { return date_of_day(first_day_); }
+  Date last() const { return date_of_day(first_day_ + static_cast<std::int64_t>(days()) - 1); }
   DayState state(Date date) const;
-  std::uint64_t count(DayState state) const;
+  std::uint64_t count(DayState state) const {
+    return static_cast<std::uint64_t>(std::count(states_.begin(), states_.end(), state));
+  }
   std::uint64_t days() const { return states_.size(); }
 
  private:
-  void mark(Date from, Date to, DayState state);
-
-  Date first_;
-  Date last_;
-  std::int64_t first_day_ = 0;  // days since 1970-01-01 of first_
+  std::int64_t first_day_ = 0;  // day_number() of first()
   std::vector<DayState> states_;
 };
 

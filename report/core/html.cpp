@@ -88,7 +88,7 @@ std::string seen_cell(std::string_view text) {
 
 std::string run_row(const RunRecord& run, const ClockLimits& limits) {
   std::string cells =
-      cell(run.date) + cell(run.start_time()) + seen_cell(run.header.last_seen) +
+      cell(run.date) + cell(time_or_text(run.header.start_time)) + seen_cell(run.header.last_seen) +
       (run.stop ? seen_cell(*run.stop) : cell("(no stop line)")) + cell(run.header.serial) +
       text_element("td", {{"class", "n"}}, std::to_string(run.rows)) +
       cell(run.clock.text(limits)) + cell(run.file + ':' + std::to_string(run.header.line));

@@ -1,9 +1,7 @@
 #include "report/core/report.h"
 
+#include <algorithm>
 #include <cinttypes>
-
-#include "report/core/days.h"
-#include "report/core/html.h"
 
 namespace kestrel::report {
 
@@ -45,9 +43,56 @@ std::vector<Fact> Report::finish(const std::string& folder, std::uint64_t skippe
                                  TextSink& runs_csv, TextSink& page) {
   write_runs_csv(runs_csv, runs_, limits_);
   DayMap days(runs_, summary_);
-  Totals totals{tagsheets_, runs_.size(), skipped_lines_, unreadable_files_, skipped_folders};
-  std::vector<Fact> facts = report_facts(totals, summary_, runs_, days);
+  std::vector<Fact> facts = this->facts(days, skipped_folders);
   write_report_html(page, folder, facts, summary_, runs_, days, limits_);
+  return facts;
+}
+
+std::vector<Fact> Report::facts(const DayMap& days, std::uint64_t skipped_folders) const {
+  auto when = [](const Row& row) { return iso_date(row.date) + ' ' + iso_time(row.time); };
+  std::vector<Fact> facts;
+  std::vector<std::string_view> serials;  // each once, in the order they first appear
+  std::string serial_list;
+  for (const RunRecord& run : runs_) {
+    if (std::find(serials.begin(), serials.end(), run.serial_number()) == serials.end()) {
+      serial_list += (serial_list.empty() ? "" : ", ") + std::string(run.serial_number());
+      serials.push_back(run.serial_number());
+    }
+  }
+  if (!serials.empty()) {
+    facts.push_back({serials.size() == 1 ? "serial number" : "serial numbers", serial_list});
+  }
+  if (!days.empty()) {
+    facts.push_back({"first day", iso_date(days.first())});
+    facts.push_back({"last day", iso_date(days.last())});
+    std::uint64_t ran = days.count(DayState::running) + days.count(DayState::detections);
+    facts.push_back(
+        {"days the logger ran", std::to_string(ran) + " of " + std::to_string(days.days())});
+  }
+  facts.push_back({"days with detections", std::to_string(summary_.detection_days().size())});
+  if (std::optional<Date> cut = summary_.cut_off_before()) {
+    facts.push_back({"days shown day by day",
+                     std::to_string(summary_.days().size()) + ", from " + iso_date(*cut)});
+  }
+  auto wrong = std::count_if(runs_.begin(), runs_.end(),
+                             [](const RunRecord& run) { return !run.clock.ok(); });
+  facts.push_back({"clock", wrong == 0 ? "ok"
+                                       : "wrong in " + std::to_string(wrong) + " of " +
+                                             std::to_string(runs_.size()) + " runs"});
+  facts.push_back({"tagsheets", std::to_string(tagsheets_)});
+  facts.push_back({"runs", std::to_string(runs_.size())});
+  facts.push_back({"detections", std::to_string(summary_.detections())});
+  if (summary_.first()) {
+    facts.push_back({"first detection", when(*summary_.first())});
+    facts.push_back({"last detection", when(*summary_.last())});
+    facts.push_back({"closest distance", distance_text(summary_.closest()->centimetres) + " m at " +
+                                             when(*summary_.closest())});
+  }
+  facts.push_back({"lines skipped", std::to_string(skipped_lines_)});
+  if (unreadable_files_) {
+    facts.push_back({"tagsheets not read to the end", std::to_string(unreadable_files_)});
+  }
+  if (skipped_folders) facts.push_back({"folders not read", std::to_string(skipped_folders)});
   return facts;
 }
 

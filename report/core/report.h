@@ -14,7 +14,8 @@
 
 #include "report/core/clock_check.h"
 #include "report/core/csv.h"
-#include "report/core/facts.h"
+#include "report/core/days.h"
+#include "report/core/html.h"
 #include "report/core/parser.h"
 #include "report/core/run.h"
 #include "report/core/summary.h"
@@ -49,6 +50,9 @@ class Report : private RecordSink {
   void problem(std::uint64_t line, std::string_view what) override;
   // The run begun last in this file; none before its first header.
   RunRecord* current_run();
+  // First what a technician asks first: which logger, which days it ran and had
+  // detections, whether its clock can be trusted; then the counts.
+  std::vector<Fact> facts(const DayMap& days, std::uint64_t skipped_folders) const;
 
   ClockLimits limits_;
   DetectionsCsv detections_;

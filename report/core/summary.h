@@ -5,16 +5,54 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <map>
 #include <optional>
 #include <vector>
 
-#include "report/core/day_set.h"
+#include "report/core/calendar.h"
 #include "report/core/fields.h"
 
 namespace kestrel::report {
+
+// A set of dates held as one bit for every date a tagsheet can write (years 0000 to 9999):
+// at most 457 KB, however many days it holds.
+class DaySet {
+ public:
+  void insert(Date date) {
+    std::size_t at = static_cast<std::size_t>(day_number(date) - first_day);
+    if (at >= slots_.size()) slots_.resize(at + 1);
+    if (slots_[at]) return;
+    slots_[at] = true;
+    first_ = size_ == 0 || date.key() < first_.key() ? date : first_;
+    last_ = size_ == 0 || last_.key() < date.key() ? date : last_;
+    ++size_;
+  }
+  bool empty() const { return size_ == 0; }
+  std::uint64_t size() const { return size_; }
+  // The earliest and the latest date held; only when not empty.
+  Date first() const { return first_; }
+  Date last() const { return last_; }
+
+  // Calls visit(Date) for every date held, in date order.
+  template <typename Visit>
+  void for_each(Visit visit) const {
+    for (std::size_t at = 0; at < slots_.size(); ++at) {
+      if (slots_[at]) visit(date_of_day(first_day + static_cast<std::int64_t>(at)));
+    }
+  }
+
+ private:
+  // Slot 0: 0000-01-01, the first date a tagsheet can write.
+  static constexpr std::int64_t first_day = day_number(Date{0, 1, 1});
+
+  std::vector<bool> slots_;
+  std::uint64_t size_ = 0;
+  Date first_;
+  Date last_;
+};
 
 constexpr int minutes_per_day = 24 * 60;
 

@@ -1,11 +1,10 @@
-#include "report/core/day_set.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "report/core/fields.h"
+#include "report/core/summary.h"
 
 namespace kestrel::report {
 namespace {
