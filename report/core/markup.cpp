@@ -4,6 +4,7 @@ namespace kestrel::report {
 
 namespace {
 
+// <name a="v" ..., without its end.
 std::string open(std::string_view name, Attributes attributes) {
   std::string tag = "<" + std::string(name);
   for (const Attribute& attribute : attributes) {
@@ -13,30 +14,17 @@ std::string open(std::string_view name, Attributes attributes) {
   return tag;
 }
 
-std::string end_tag(std::string_view name) { return "</" + std::string(name) + ">"; }
-
 }  // namespace
 
 std::string escape_xml(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
+  for (const char& c : text) {
+    out += c == '&'   ? "&amp;"
+           : c == '<' ? "&lt;"
+           : c == '>' ? "&gt;"
+           : c == '"' ? "&quot;"
+                      : std::string_view(&c, 1);
   }
   return out;
 }
@@ -50,7 +38,7 @@ std::string empty_element(std::string_view name, Attributes attributes) {
 }
 
 std::string element(std::string_view name, Attributes attributes, std::string_view inner) {
-  return start_tag(name, attributes).append(inner) + end_tag(name);
+  return start_tag(name, attributes).append(inner).append("</").append(name).append(">");
 }
 
 std::string text_element(std::string_view name, Attributes attributes, std::string_view text) {

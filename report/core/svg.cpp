@@ -62,12 +62,6 @@ std::string x_label(double x, std::string_view text) {
       "text", {{"class", "x"}, {"x", number(x)}, {"y", number(top + plot_height + 16)}}, text);
 }
 
-std::string hour_label(int hour) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02d:00", hour);
-  return text;
-}
-
 }  // namespace
 
 double nice_step(double span, int ticks) {
@@ -117,7 +111,8 @@ std::string distance_chart(std::string_view title, const std::vector<MinuteRange
   std::string svg = open_svg(title) + value_axis(top_value, step, decimals);
   double span = minutes_per_day;
   for (int hour = 0; hour <= 24; hour += 3) {
-    svg += x_label(left + plot_width * hour * 60 / span, hour_label(hour));
+    svg +=
+        x_label(left + plot_width * hour * 60 / span, iso_time(TimeOfDay{hour, 0, 0}).substr(0, 5));
   }
   auto y_of = [&](std::uint32_t centimetres) {
     return top + plot_height * (1 - std::min(centimetres / 100.0, top_value) / top_value);
