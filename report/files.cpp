@@ -14,9 +14,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Search {
- public:
-  Search(const std::string& top, std::FILE* problems) : top_(top), problems_(problems) {}
+// What the search below top has found; a folder it cannot read (to its end) is noted on problems.
+struct Search {
+  fs::path top;
+  std::FILE* problems;
+  FoundTagsheets found;
 
   void list(fs::directory_iterator entries, const fs::path& folder) {
     std::error_code error;
@@ -37,9 +39,6 @@ class Search {
     if (error) skip(folder, error);
   }
 
-  FoundTagsheets found;
-
- private:
   // A tagsheet whose type cannot be read is kept: its reader says why it cannot open it.
   void add_if_tagsheet(const fs::directory_entry& entry) {
     std::string name = entry.path().filename().string();
@@ -49,24 +48,21 @@ class Search {
     if (!regular && !error) return;  // a folder, a pipe, a device
     std::uint64_t size = regular ? entry.file_size(error) : 0;
     found.files.push_back(TagsheetFile{entry.path().string(),
-                                       entry.path().lexically_relative(top_).string(),
+                                       entry.path().lexically_relative(top).string(),
                                        date_in_name(name), error ? 0 : size});
   }
 
   void skip(const fs::path& folder, const std::error_code& error) {
     ++found.unreadable_folders;
-    std::fprintf(problems_, "%s: cannot read: %s; skipped\n",
-                 folder.lexically_relative(top_).c_str(), error.message().c_str());
+    std::fprintf(problems, "%s: cannot read: %s; skipped\n", folder.lexically_relative(top).c_str(),
+                 error.message().c_str());
   }
-
-  fs::path top_;
-  std::FILE* problems_;
 };
 
 }  // namespace
 
 FoundTagsheets find_tagsheets(const std::string& folder, std::FILE* problems) {
-  Search search(folder, problems);
+  Search search{folder, problems, {}};
   search.list(fs::directory_iterator(folder), folder);
   std::vector<TagsheetFile> files = std::move(search.found.files);
   for (std::size_t at : reading_order(files)) search.found.files.push_back(std::move(files[at]));

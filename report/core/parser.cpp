@@ -30,10 +30,10 @@ void TagsheetParser::feed(std::string_view piece) {
   };
   for (std::size_t end = piece.find('\n'); end != std::string_view::npos; end = piece.find('\n')) {
     if (carry_.empty()) {
-      take(piece.substr(0, end), true);
+      line(piece.substr(0, end), true);
     } else {
       keep(piece.substr(0, end));
-      take(carry_, true);
+      line(carry_, true);
       carry_.clear();
     }
     piece.remove_prefix(end + 1);
@@ -41,16 +41,12 @@ void TagsheetParser::feed(std::string_view piece) {
   keep(piece);
 }
 
-void TagsheetParser::take(std::string_view text, bool ended) {
-  if (text.size() <= max_line) {
-    line(text, ended);
-  } else {
+void TagsheetParser::line(std::string_view text, bool ended) {
+  if (text.size() > max_line) {
     cut_short();
     sink_.problem(++line_, "line too long for a tagsheet record");
+    return;
   }
-}
-
-void TagsheetParser::line(std::string_view text, bool ended) {
   if (++line_ == 1 && starts_with(text, tagsheet::byte_order_mark)) {
     text.remove_prefix(tagsheet::byte_order_mark.size());
   }
@@ -166,7 +162,7 @@ void TagsheetParser::abandon_header(std::string_view text, bool ended) {
 }
 
 void TagsheetParser::finish() {
-  if (!carry_.empty()) take(carry_, false);
+  if (!carry_.empty()) line(carry_, false);
   carry_.clear();
   cut_short();
 }

@@ -47,7 +47,6 @@ class TagsheetParser {
   enum class State { body, after_blank, header_gap, header_serial, header_serial_rest };
 
   // A whole line without its line end; ended says whether it had one.
-  void take(std::string_view text, bool ended);
   void line(std::string_view text, bool ended);
   // Reports the record a line too long or the end of the file cuts short.
   void cut_short();

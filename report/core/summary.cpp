@@ -1,15 +1,14 @@
 #include "report/core/summary.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrel::report {
 
 namespace {
 
 bool earlier(const Row& a, const Row& b) {
-  int day_a = a.date.key();
-  int day_b = b.date.key();
-  return day_a != day_b ? day_a < day_b : a.time.seconds() < b.time.seconds();
+  return std::pair(a.date.key(), a.time.seconds()) < std::pair(b.date.key(), b.time.seconds());
 }
 
 // Nearer, or as near and earlier.

@@ -22,9 +22,9 @@ constexpr double plot_width = width - left - right;
 constexpr double plot_height = height - top - bottom;
 constexpr int y_ticks = 4;
 
-std::string number(double value) {
+std::string number(double value, int decimals = 1) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f", value);
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
 }
 
@@ -44,15 +44,13 @@ std::string value_axis(double top_value, double step, int decimals) {
   std::string svg;
   for (double value = 0; value <= top_value + step / 2; value += step) {
     double y = top + plot_height * (1 - value / top_value);
-    char label[32];
-    std::snprintf(label, sizeof label, "%.*f", decimals, value);
     svg += empty_element("line", {{"class", "grid"},
                                   {"x1", number(left)},
                                   {"x2", number(left + plot_width)},
                                   {"y1", number(y)},
                                   {"y2", number(y)}});
     svg += text_element("text", {{"class", "y"}, {"x", number(left - 6)}, {"y", number(y + 4)}},
-                        label);
+                        number(value, decimals));
   }
   return svg;
 }
