@@ -29,8 +29,8 @@ class Progress {
 
   void update(std::uint64_t bytes_done, std::uint64_t rows) {
     Clock::time_point now = Clock::now();
-    if (!shown_ || now - start_ < first_draw_after || now - last_draw_ < redraw_every) return;
-    last_draw_ = now;
+    if (!shown_ || now < next_draw_) return;
+    next_draw_ = now + std::chrono::milliseconds(250);
     drawn_ = true;
     unsigned percent = total_bytes_ ? static_cast<unsigned>(bytes_done * 100 / total_bytes_) : 100;
     std::fprintf(stderr, "\rreading tagsheets: %3u%%, %" PRIu64 " rows\033[K", percent, rows);
@@ -43,14 +43,10 @@ class Progress {
   }
 
  private:
-  static constexpr std::chrono::milliseconds first_draw_after{500};
-  static constexpr std::chrono::milliseconds redraw_every{250};
-
   std::uint64_t total_bytes_;
   bool shown_ = ::isatty(STDERR_FILENO) == 1;
   bool drawn_ = false;
-  Clock::time_point start_ = Clock::now();
-  Clock::time_point last_draw_ = start_;
+  Clock::time_point next_draw_ = Clock::now() + std::chrono::milliseconds(500);  // then 4 a second
 };
 
 std::string usage() {

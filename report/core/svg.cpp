@@ -118,9 +118,7 @@ std::string distance_chart(std::string_view title, const std::vector<MinuteRange
   std::string path;
   for (int minute = 0; minute < static_cast<int>(minutes.size()); ++minute) {
     const MinuteRange& range = minutes[minute];
-    if (range.empty()) {
-      continue;
-    }
+    if (range.empty()) continue;
     double x = left + plot_width * (minute + 0.5) / span;
     // Never flat, so a minute with a single distance still shows.
     double y_near = y_of(range.nearest) + shortest_stroke / 2;
