@@ -124,14 +124,14 @@ std::string day_cell(Date date, DayState state, const Summary& summary) {
 std::string month_name(Date date) { return iso_date(date).substr(0, 7); }
 
 // What the page leaves out when the summary kept only the latest days day by day.
-std::string days_cut_off(const Summary& summary) {
+std::string days_cut_off(const Summary& summary, const DayMap& days) {
   std::optional<Date> cut = summary.cut_off_before();
   if (!cut) return "";
   std::uint64_t kept = summary.days().size();
   return fill(templates::days_cut_off,
               {{"KEPT", std::to_string(kept)},
                {"FROM", iso_date(*cut)},
-               {"BEFORE", std::to_string(summary.detection_days().size() - kept)},
+               {"BEFORE", std::to_string(days.count(DayState::detections) - kept)},
                {"DETECTIONS", std::to_string(summary.detections_cut_off())}});
 }
 
@@ -175,7 +175,7 @@ std::string days_calendar(const DayMap& days, const Summary& summary) {
     }
     months += element("tr", {}, text_element("th", {}, month_name(month)) + cells) + "\n";
   }
-  return fill(templates::days, {{"CUT_OFF", days_cut_off(summary)}, {"MONTHS", months}});
+  return fill(templates::days, {{"CUT_OFF", days_cut_off(summary, days)}, {"MONTHS", months}});
 }
 
 std::uint32_t farthest_distance(const Summary& summary) {

@@ -69,7 +69,7 @@ std::vector<Fact> Report::facts(const DayMap& days, std::uint64_t skipped_folder
     facts.push_back(
         {"days the logger ran", std::to_string(ran) + " of " + std::to_string(days.days())});
   }
-  facts.push_back({"days with detections", std::to_string(summary_.detection_days().size())});
+  facts.push_back({"days with detections", std::to_string(days.count(DayState::detections))});
   if (std::optional<Date> cut = summary_.cut_off_before()) {
     facts.push_back({"days shown day by day",
                      std::to_string(summary_.days().size()) + ", from " + iso_date(*cut)});

@@ -21,7 +21,7 @@ bool closer(const Row& a, const Row& b) {
 DayStats* Summary::day_of(Date date) {
   int key = date.key();
   if (day_ != nullptr && day_->date.key() == key) return day_;
-  detection_days_.insert(date);
+  detection_days_.mark(date, DayState::detections);
   auto found = days_.find(key);
   if (found == days_.end()) {
     if (days_.size() >= max_days_ && (days_.empty() || key < days_.begin()->first)) {

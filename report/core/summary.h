@@ -13,46 +13,10 @@
 #include <vector>
 
 #include "report/core/calendar.h"
+#include "report/core/days.h"
 #include "report/core/fields.h"
 
 namespace kestrel::report {
-
-// A set of dates held as one bit for every date a tagsheet can write (years 0000 to 9999):
-// at most 457 KB, however many days it holds.
-class DaySet {
- public:
-  void insert(Date date) {
-    std::size_t at = static_cast<std::size_t>(day_number(date) - first_day);
-    if (at >= slots_.size()) slots_.resize(at + 1);
-    if (slots_[at]) return;
-    slots_[at] = true;
-    first_ = size_ == 0 || date.key() < first_.key() ? date : first_;
-    last_ = size_ == 0 || last_.key() < date.key() ? date : last_;
-    ++size_;
-  }
-  bool empty() const { return size_ == 0; }
-  std::uint64_t size() const { return size_; }
-  // The earliest and the latest date held; only when not empty.
-  Date first() const { return first_; }
-  Date last() const { return last_; }
-
-  // Calls visit(Date) for every date held, in date order.
-  template <typename Visit>
-  void for_each(Visit visit) const {
-    for (std::size_t at = 0; at < slots_.size(); ++at) {
-      if (slots_[at]) visit(date_of_day(first_day + static_cast<std::int64_t>(at)));
-    }
-  }
-
- private:
-  // Slot 0: 0000-01-01, the first date a tagsheet can write.
-  static constexpr std::int64_t first_day = day_number(Date{0, 1, 1});
-
-  std::vector<bool> slots_;
-  std::uint64_t size_ = 0;
-  Date first_;
-  Date last_;
-};
 
 constexpr int minutes_per_day = 24 * 60;
 
@@ -89,11 +53,11 @@ class Summary {
   // The latest max_days days with detections, keyed by Date::key(), so in date order.
   const std::map<int, DayStats>& days() const { return days_; }
   // Every day with detections, those before days() included.
-  const DaySet& detection_days() const { return detection_days_; }
+  const DayMap& detection_days() const { return detection_days_; }
   // The first of days() when earlier days with detections were cut off; none when days()
   // holds them all.
   std::optional<Date> cut_off_before() const {
-    if (days_.size() == detection_days_.size()) return std::nullopt;
+    if (days_.size() == detection_days_.count(DayState::detections)) return std::nullopt;
     return days_.begin()->second.date;
   }
   // The detections on the days cut off.
@@ -112,7 +76,7 @@ class Summary {
   std::uint64_t detections_ = 0;
   std::map<int, DayStats> days_;
   DayStats* day_ = nullptr;  // the day of the previous row: rows come in runs of one day
-  DaySet detection_days_;
+  DayMap detection_days_;
   std::uint64_t detections_cut_off_ = 0;
   std::optional<Row> first_;
   std::optional<Row> last_;
