@@ -1,7 +1,7 @@
 // What the charts and the terminal summary show: detections per day, per hour and per
 // minute, the first and last detection and the closest distance. Bounded whatever the rows
 // and their dates: the days with detections are kept day by day for the latest max_days of
-// them only, and otherwise just as a set of dates.
+// them only, and otherwise just marked in a DayMap.
 #pragma once
 
 #include <array>
