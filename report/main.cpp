@@ -1,5 +1,9 @@
 // kestrel-report FOLDER OUT: reads every tagsheet below FOLDER (an exported stick or the
 // logger's Tagsheets folder) and writes OUT/runs.csv, OUT/detections.csv and OUT/report.html.
+#include <unistd.h>
+
+#include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -9,15 +13,41 @@
 #include <system_error>
 
 #include "report/core/clock_check.h"
-#include "report/core/facts.h"
-#include "report/core/report_builder.h"
+#include "report/core/report.h"
 #include "report/files.h"
-#include "report/line_reader.h"
-#include "report/output_file.h"
-#include "report/progress.h"
 
 namespace kestrel::report {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A one-line progress display on the terminal, redrawn a few times a second; nothing unless
+// standard error is a terminal.
+class Progress {
+ public:
+  explicit Progress(std::uint64_t total_bytes) : total_bytes_(total_bytes) {}
+
+  void update(std::uint64_t bytes_done, std::uint64_t rows) {
+    Clock::time_point now = Clock::now();
+    if (!shown_ || now < next_draw_) return;
+    next_draw_ = now + std::chrono::milliseconds(250);
+    drawn_ = true;
+    unsigned percent = total_bytes_ ? static_cast<unsigned>(bytes_done * 100 / total_bytes_) : 100;
+    std::fprintf(stderr, "\rreading tagsheets: %3u%%, %" PRIu64 " rows\033[K", percent, rows);
+    std::fflush(stderr);
+  }
+
+  // Clears the line.
+  void done() {
+    if (drawn_) std::fputs("\r\033[K", stderr);
+  }
+
+ private:
+  std::uint64_t total_bytes_;
+  bool shown_ = ::isatty(STDERR_FILENO) == 1;
+  bool drawn_ = false;
+  Clock::time_point next_draw_ = Clock::now() + std::chrono::milliseconds(500);  // then 4 a second
+};
 
 std::string usage() {
   return "usage: kestrel-report FOLDER OUT | --version\nReads every " + tagsheet_names() +
@@ -25,53 +55,39 @@ std::string usage() {
          "and OUT/report.html. Skipped lines and folders are reported on standard error.\n";
 }
 
-// Feeds one tagsheet to the report; throws std::system_error when it cannot be read.
-void read_tagsheet(const TagsheetFile& file, ReportBuilder& report, Progress& progress,
-                   std::uint64_t bytes_before) {
-  LineReader reader(file.path);
-  Line line;
-  while (reader.next(line)) {
-    report.line(line);
-    progress.update(bytes_before + reader.bytes_read(), report.detections());
-  }
-}
-
 int run(const std::string& folder, const std::filesystem::path& out) {
   FoundTagsheets found = find_tagsheets(folder, stderr);
-  const std::vector<TagsheetFile>& files = found.files;
-  if (files.empty()) {
+  if (found.files.empty()) {
     std::fprintf(stderr, "kestrel-report: no %s below %s\n", tagsheet_names().c_str(),
                  folder.c_str());
     return 1;
   }
   std::filesystem::create_directories(out);
   OutputFile detections((out / "detections.csv").string());
-  ReportBuilder report(
-      detections, stderr,
-      ClockLimits{first_release_date(), static_cast<std::int64_t>(std::time(nullptr))});
-  report.skipped_folders(found.unreadable_folders);
+  Report report(detections, stderr,
+                ClockLimits{first_release_date(), static_cast<std::int64_t>(std::time(nullptr))});
   std::uint64_t total_bytes = 0;
-  for (const TagsheetFile& file : files) {
-    total_bytes += file.size;
-  }
-  Progress progress(stderr, total_bytes);
-
-  std::uint64_t bytes_before = 0;
-  for (const TagsheetFile& file : files) {
+  for (const TagsheetFile& file : found.files) total_bytes += file.size;
+  Progress progress(total_bytes);
+  std::uint64_t bytes_read = 0;
+  for (const TagsheetFile& file : found.files) {
     report.begin_file(file.relative, file.date);
     try {
-      read_tagsheet(file, report, progress, bytes_before);
+      read_file(file.path, [&](std::string_view piece) {
+        report.feed(piece);
+        bytes_read += piece.size();
+        progress.update(bytes_read, report.detections());
+      });
     } catch (const std::system_error& error) {
       report.file_failed(error.what());
     }
     report.end_file();
-    bytes_before += file.size;
   }
   progress.done();
   detections.close();
   OutputFile runs((out / "runs.csv").string());
   OutputFile page((out / "report.html").string());
-  std::vector<Fact> facts = report.finish(folder, runs, page);
+  std::vector<Fact> facts = report.finish(folder, found.unreadable_folders, runs, page);
   runs.close();
   page.close();
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "report/core/fields.h"
+#include "report/core/calendar.h"
 
 namespace kestrel::report {
 
@@ -18,7 +18,7 @@ struct Moment {
   Date date;
   TimeOfDay time;
   // Seconds from 1970-01-01 00:00:00 on the same clock: orders moments and measures steps.
-  std::int64_t seconds() const;
+  std::int64_t seconds() const { return day_number(date) * seconds_per_day + time.seconds(); }
 };
 
 // The day of the first release, built in from the package's oldest changelog entry: no
@@ -28,9 +28,6 @@ Date first_release_date();
 struct ClockLimits {
   Date first_release;    // no logger existed before this day
   std::int64_t now = 0;  // the time the report is made, seconds since 1970 UTC
-
-  // The last moment a row written before now can carry in any time zone (UTC+14 at most).
-  std::int64_t latest() const { return now + 14 * 3600; }
 };
 
 struct ClockFlags {
@@ -57,15 +54,11 @@ class ClockCheck {
   void row(const Moment& moment, ClockFlags& flags);
 
  private:
-  void check_limits(const Moment& moment, ClockFlags& flags) const;
+  // Flags a reading outside the limits; whether it is earlier than the reading before.
+  bool goes_back(const Moment& moment, ClockFlags& flags) const;
 
   ClockLimits limits_;
   std::optional<Moment> last_;  // the latest reading so far: a run's start, then its rows
 };
-
-// A step back of at most an hour that lands between 23:00 and 03:00: the end of summer time
-// (02:59:59 summer time is followed by 02:00:00 in Europe, 01:59:59 by 01:00:00 in America,
-// 23:59:59 by 23:00:00 in Chile), which a correct clock takes too.
-bool summer_time_ends(const Moment& before, const Moment& after);
 
 }  // namespace kestrel::report

@@ -7,18 +7,12 @@ namespace kestrel::report {
 
 namespace {
 
-// What a spreadsheet takes as the start of a formula (OWASP's list for CSV injection).
-bool starts_formula(std::string_view text) {
-  return !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
-}
-
+// A text a spreadsheet would take for a formula (OWASP's list for CSV injection) gets a single
+// quote in front.
 std::string guarded(std::string_view text) {
-  return starts_formula(text) ? '\'' + std::string(text) : std::string(text);
-}
-
-bool needs_quotes(const std::string& cell) {
-  return cell.find_first_of(",\"\r\n") != std::string::npos ||
-         (!cell.empty() && (cell.front() == ' ' || cell.back() == ' '));
+  bool formula =
+      !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string::npos;
+  return (formula ? "'" : "") + std::string(text);
 }
 
 std::string quoted(const std::string& cell) {
@@ -40,7 +34,9 @@ std::string start_time_cell(const RunRecord& run) {
 
 std::string csv_field(std::string_view text) {
   std::string cell = guarded(text);
-  return needs_quotes(cell) ? quoted(cell) : cell;
+  bool quote = cell.find_first_of(",\"\r\n") != std::string::npos ||
+               (!cell.empty() && (cell.front() == ' ' || cell.back() == ' '));
+  return quote ? quoted(cell) : cell;
 }
 
 std::string csv_tagsheet_text(std::string_view text) {
@@ -66,17 +62,9 @@ DetectionsCsv::DetectionsCsv(TextSink& out) : out_(out) {
 }
 
 void DetectionsCsv::add(const Row& row, std::uint64_t line) {
-  line_ = iso_date(row.date);
-  line_ += 'T';
-  line_ += iso_time(row.time);
-  line_ += ',';
-  line_ += distance_text(row.centimetres);
-  line_ += ',';
-  line_ += file_field_;
-  line_ += ',';
-  line_ += std::to_string(line);
-  line_ += '\n';
-  out_.write(line_);
+  line_.assign(iso_date(row.date)).append("T").append(iso_time(row.time)).append(",");
+  line_.append(distance_text(row.centimetres)).append(",").append(file_field_).append(",");
+  out_.write(line_.append(std::to_string(line)).append("\n"));
 }
 
 }  // namespace kestrel::report

@@ -1,6 +1,6 @@
 #include "report/core/fields.h"
 
-#include <charconv>
+#include <array>
 
 #include "tagsheet/format.h"
 
@@ -13,18 +13,6 @@ constexpr std::size_t max_distance_digits = 12;
 // Where the gap between a row's time and its distance begins.
 constexpr std::size_t row_time_gap_column = tagsheet::row_time_column + tagsheet::time_width;
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// A fixed-width number of exactly text.size() digits.
-std::optional<int> digits(std::string_view text) {
-  int value = 0;
-  for (char c : text) {
-    if (!is_digit(c)) return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
-
 // Dates and times of day are three numbers joined by hyphens, DD-MM-YYYY and HH-MM-SS, and
 // are read by position: the numbers at 0, 3 and 6, the hyphens between. The asserts hold
 // these positions to the patterns the logger writes with.
@@ -36,26 +24,29 @@ static_assert(std::string_view(tagsheet::time_pattern) == "%H-%M-%S");
 static_assert(tagsheet::date_width == third_number_at + 4);
 static_assert(tagsheet::time_width == third_number_at + 2);
 
-struct ThreeNumbers {
-  int first = 0;
-  int second = 0;
-  int third = 0;
-};
-
-// NN-NN-N..., width characters in all.
-std::optional<ThreeNumbers> read_three_numbers(std::string_view text, std::size_t width) {
-  if (text.size() != width || text[second_number_at - 1] != field_separator ||
-      text[third_number_at - 1] != field_separator) {
-    return std::nullopt;
+// The number text's digits make; -1 when it holds anything else.
+std::int64_t digits(std::string_view text) {
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
   }
-  std::optional<int> first = digits(text.substr(0, second_number_at - 1));
-  std::optional<int> second =
-      digits(text.substr(second_number_at, third_number_at - second_number_at - 1));
-  std::optional<int> third = digits(text.substr(third_number_at));
-  if (!first || !second || !third) return std::nullopt;
-  return ThreeNumbers{*first, *second, *third};
+  return value;
 }
 
+// The three numbers of a date or time of day width characters long, or -1s.
+std::array<int, 3> three_numbers(std::string_view text, std::size_t width) {
+  if (text.size() != width || text[second_number_at - 1] != field_separator ||
+      text[third_number_at - 1] != field_separator) {
+    return {-1, -1, -1};
+  }
+  return {static_cast<int>(digits(text.substr(0, second_number_at - 1))),
+          static_cast<int>(
+              digits(text.substr(second_number_at, third_number_at - second_number_at - 1))),
+          static_cast<int>(digits(text.substr(third_number_at)))};
+}
+
+// value with width digits, zeros in front.
 void append_digits(std::string& out, int value, int width) {
   out.resize(out.size() + width);
   for (auto it = out.rbegin(); width-- > 0; ++it, value /= 10) {
@@ -64,7 +55,7 @@ void append_digits(std::string& out, int value, int width) {
 }
 
 // "first<separator>second<separator>third", the last two with two digits.
-std::string three_numbers(int first, int first_width, char separator, int second, int third) {
+std::string joined(int first, int first_width, char separator, int second, int third) {
   std::string out;
   append_digits(out, first, first_width);
   out += separator;
@@ -74,36 +65,34 @@ std::string three_numbers(int first, int first_width, char separator, int second
   return out;
 }
 
+// "1.25" -> 125: digits, a point and exactly two decimals.
+std::optional<std::uint64_t> parse_distance(std::string_view text) {
+  std::size_t point = text.size() - 3;
+  if (text.size() < 4 || text.size() > max_distance_digits + 3 || text[point] != '.') {
+    return std::nullopt;
+  }
+  std::int64_t whole = digits(text.substr(0, point));
+  std::int64_t hundredths = digits(text.substr(point + 1));
+  if (whole < 0 || hundredths < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(whole * 100 + hundredths);
+}
+
 }  // namespace
 
 std::optional<Date> parse_date(std::string_view text) {
-  std::optional<ThreeNumbers> numbers = read_three_numbers(text, tagsheet::date_width);
-  if (!numbers) return std::nullopt;
-  Date date{numbers->third, numbers->second, numbers->first};
-  if (!is_calendar_date(date)) return std::nullopt;
+  auto [day, month, year] = three_numbers(text, tagsheet::date_width);
+  Date date{year, month, day};
+  if (year < 0 || !is_calendar_date(date)) return std::nullopt;  // a day or month of -1 is none
   return date;
 }
 
 std::optional<TimeOfDay> parse_time(std::string_view text) {
-  std::optional<ThreeNumbers> numbers = read_three_numbers(text, tagsheet::time_width);
+  auto [hour, minute, second] = three_numbers(text, tagsheet::time_width);
   // 60: the clock may format a leap second.
-  if (!numbers || numbers->first > 23 || numbers->second > 59 || numbers->third > 60) {
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60) {
     return std::nullopt;
   }
-  return TimeOfDay{numbers->first, numbers->second, numbers->third};
-}
-
-std::optional<std::uint64_t> parse_distance(std::string_view text) {
-  if (text.size() < 4 || text.size() > max_distance_digits + 3) return std::nullopt;
-  std::size_t point = text.size() - 3;
-  if (text[point] != '.') return std::nullopt;
-  std::uint64_t value = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (i == point) continue;
-    if (!is_digit(text[i])) return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
-  }
-  return value;
+  return TimeOfDay{hour, minute, second};
 }
 
 std::optional<Row> parse_row(std::string_view line) {
@@ -127,11 +116,9 @@ std::size_t trailing_row_start(std::string_view text) {
   return parse_row(text.substr(start)) ? start : std::string_view::npos;
 }
 
-std::string iso_date(Date date) { return three_numbers(date.year, 4, '-', date.month, date.day); }
+std::string iso_date(Date date) { return joined(date.year, 4, '-', date.month, date.day); }
 
-std::string iso_time(TimeOfDay time) {
-  return three_numbers(time.hour, 2, ':', time.minute, time.second);
-}
+std::string iso_time(TimeOfDay time) { return joined(time.hour, 2, ':', time.minute, time.second); }
 
 std::string time_or_text(std::string_view text) {
   std::optional<TimeOfDay> time = parse_time(text);

@@ -20,8 +20,6 @@ struct Row {
 
 std::optional<Date> parse_date(std::string_view dd_mm_yyyy);
 std::optional<TimeOfDay> parse_time(std::string_view hh_mm_ss);
-// "1.25" -> 125: digits, a point and exactly two decimals.
-std::optional<std::uint64_t> parse_distance(std::string_view text);
 std::optional<Row> parse_row(std::string_view line);
 
 // Where a whole row begins at the end of text (a row appended to a stop line continues

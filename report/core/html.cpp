@@ -1,7 +1,6 @@
 #include "report/core/html.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <string_view>
 
@@ -59,13 +58,11 @@ std::vector<Bar> bars_per_day(const Summary& summary) {
 std::string day_section(const DayStats& day, std::uint32_t farthest) {
   std::vector<Bar> hours(24);
   for (int hour = 0; hour < 24; ++hour) {
-    char label[8];
-    std::snprintf(label, sizeof label, "%02d", hour);
-    hours[hour] =
-        Bar{day.per_hour[hour],
-            hour % 3 == 0 ? label : "",
-            std::string(label) + ":00: " + std::to_string(day.per_hour[hour]) + " detections",
-            {}};
+    std::string time = iso_time(TimeOfDay{hour, 0, 0});
+    hours[hour] = Bar{day.per_hour[hour],
+                      hour % 3 == 0 ? time.substr(0, 2) : "",
+                      time.substr(0, 5) + ": " + std::to_string(day.per_hour[hour]) + " detections",
+                      {}};
   }
   std::string date = iso_date(day.date);
   std::string note = std::to_string(day.detections) + " detections, closest " +
@@ -88,7 +85,7 @@ std::string seen_cell(std::string_view text) {
 
 std::string run_row(const RunRecord& run, const ClockLimits& limits) {
   std::string cells =
-      cell(run.date) + cell(run.start_time()) + seen_cell(run.header.last_seen) +
+      cell(run.date) + cell(time_or_text(run.header.start_time)) + seen_cell(run.header.last_seen) +
       (run.stop ? seen_cell(*run.stop) : cell("(no stop line)")) + cell(run.header.serial) +
       text_element("td", {{"class", "n"}}, std::to_string(run.rows)) +
       cell(run.clock.text(limits)) + cell(run.file + ':' + std::to_string(run.header.line));
@@ -98,18 +95,14 @@ std::string run_row(const RunRecord& run, const ClockLimits& limits) {
 
 std::string runs_table(const std::vector<RunRecord>& runs, const ClockLimits& limits) {
   std::string rows;
-  for (const RunRecord& run : runs) {
-    rows += run_row(run, limits);
-  }
+  for (const RunRecord& run : runs) rows += run_row(run, limits);
   return fill(templates::runs, {{"ROWS", rows}});
 }
 
 std::string clock_warning(const std::vector<RunRecord>& runs, const ClockLimits& limits) {
   auto wrong =
       std::count_if(runs.begin(), runs.end(), [](const RunRecord& run) { return !run.clock.ok(); });
-  if (wrong == 0) {
-    return "";
-  }
+  if (wrong == 0) return "";
   return fill(templates::clock_warning, {{"WRONG", std::to_string(wrong)},
                                          {"RUNS", std::to_string(runs.size())},
                                          {"FIRST_RELEASE", iso_date(limits.first_release)}});
@@ -131,25 +124,15 @@ std::string day_cell(Date date, DayState state, const Summary& summary) {
 std::string month_name(Date date) { return iso_date(date).substr(0, 7); }
 
 // What the page leaves out when the summary kept only the latest days day by day.
-std::string days_cut_off(const Summary& summary) {
+std::string days_cut_off(const Summary& summary, const DayMap& days) {
   std::optional<Date> cut = summary.cut_off_before();
-  if (!cut) {
-    return "";
-  }
+  if (!cut) return "";
   std::uint64_t kept = summary.days().size();
   return fill(templates::days_cut_off,
               {{"KEPT", std::to_string(kept)},
                {"FROM", iso_date(*cut)},
-               {"BEFORE", std::to_string(summary.detection_days().size() - kept)},
+               {"BEFORE", std::to_string(days.count(DayState::detections) - kept)},
                {"DETECTIONS", std::to_string(summary.detections_cut_off())}});
-}
-
-std::string day_numbers() {
-  std::string cells;
-  for (int day = 1; day <= 31; ++day) {
-    cells += text_element("th", {}, day == 1 || day % 5 == 0 ? std::to_string(day) : "");
-  }
-  return cells;
 }
 
 std::string gap_row(Date from, Date to) {
@@ -192,9 +175,7 @@ std::string days_calendar(const DayMap& days, const Summary& summary) {
     }
     months += element("tr", {}, text_element("th", {}, month_name(month)) + cells) + "\n";
   }
-  return fill(
-      templates::days,
-      {{"CUT_OFF", days_cut_off(summary)}, {"DAY_NUMBERS", day_numbers()}, {"MONTHS", months}});
+  return fill(templates::days, {{"CUT_OFF", days_cut_off(summary, days)}, {"MONTHS", months}});
 }
 
 std::uint32_t farthest_distance(const Summary& summary) {
@@ -208,16 +189,12 @@ std::uint32_t farthest_distance(const Summary& summary) {
 }
 
 std::string detections_part(const Summary& summary) {
-  if (summary.days().empty()) {
-    return "<p>No detections.</p>\n";
-  }
+  if (summary.days().empty()) return "<p>No detections.</p>\n";
   std::string html = element("div", {{"class", "charts"}},
                              bar_chart("Detections per day", bars_per_day(summary))) +
                      "\n";
   std::uint32_t farthest = farthest_distance(summary);
-  for (const auto& [key, day] : summary.days()) {
-    html += day_section(day, farthest);
-  }
+  for (const auto& [key, day] : summary.days()) html += day_section(day, farthest);
   return html;
 }
 

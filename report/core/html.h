@@ -9,12 +9,17 @@
 
 #include "report/core/clock_check.h"
 #include "report/core/days.h"
-#include "report/core/facts.h"
 #include "report/core/run.h"
 #include "report/core/summary.h"
 #include "report/core/text_sink.h"
 
 namespace kestrel::report {
+
+// One of the totals shown at the top of the page and on the terminal.
+struct Fact {
+  std::string name;
+  std::string value;
+};
 
 void write_report_html(TextSink& page, const std::string& folder, const std::vector<Fact>& facts,
                        const Summary& summary, const std::vector<RunRecord>& runs,

@@ -23,7 +23,30 @@ bool starts_with(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
+void TagsheetParser::feed(std::string_view piece) {
+  // At most one byte more than a record can have: enough to tell that the line is too long.
+  auto keep = [this](std::string_view part) {
+    carry_.append(part.substr(0, max_line + 1 - carry_.size()));
+  };
+  for (std::size_t end = piece.find('\n'); end != std::string_view::npos; end = piece.find('\n')) {
+    if (carry_.empty()) {
+      line(piece.substr(0, end), true);
+    } else {
+      keep(piece.substr(0, end));
+      line(carry_, true);
+      carry_.clear();
+    }
+    piece.remove_prefix(end + 1);
+  }
+  keep(piece);
+}
+
 void TagsheetParser::line(std::string_view text, bool ended) {
+  if (text.size() > max_line) {
+    cut_short();
+    sink_.problem(++line_, "line too long for a tagsheet record");
+    return;
+  }
   if (++line_ == 1 && starts_with(text, tagsheet::byte_order_mark)) {
     text.remove_prefix(tagsheet::byte_order_mark.size());
   }
@@ -138,12 +161,13 @@ void TagsheetParser::abandon_header(std::string_view text, bool ended) {
   if (ended) body_line(text, ended);  // else text is the cut end of this header
 }
 
-void TagsheetParser::too_long_line() {
-  finish();  // it cuts short any record it interrupts
-  sink_.problem(++line_, "line too long for a tagsheet record");
+void TagsheetParser::finish() {
+  if (!carry_.empty()) line(carry_, false);
+  carry_.clear();
+  cut_short();
 }
 
-void TagsheetParser::finish() {
+void TagsheetParser::cut_short() {
   if (state_ == State::after_blank) {
     sink_.problem(line_, "stop line cut short");
   } else if (state_ != State::body) {

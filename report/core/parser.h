@@ -1,7 +1,10 @@
-// Reads the records of one tagsheet, line by line, as the logger appends them: headers,
-// rows and stop lines, including a stop line joined to the next header or row.
+// Reads the records of one tagsheet as the logger appends them: headers, rows and stop lines,
+// including a stop line joined to the next header or row. The text comes in pieces of any
+// size (one fixed buffer for the command, slices for the page) and reads the same wherever
+// it is cut.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,18 +33,23 @@ class RecordSink {
 
 class TagsheetParser {
  public:
+  // A longer line is no record: it is skipped, and no more of it kept.
+  static constexpr std::size_t max_line = 64 * 1024;
+
   explicit TagsheetParser(RecordSink& sink) : sink_(sink) {}
-  // The next line without its line end; ended says whether it had one. A
-  // byte-order mark before the first line is dropped.
-  void line(std::string_view text, bool ended = true);
-  // The next line was too long to be a record; it is skipped.
-  void too_long_line();
-  // End of the file: reports a record left unfinished.
+  // The next piece of the text. A byte-order mark before the first line is dropped.
+  void feed(std::string_view piece);
+  // End of the file: reads a last line without a line end and reports a record left
+  // unfinished.
   void finish();
 
  private:
   enum class State { body, after_blank, header_gap, header_serial, header_serial_rest };
 
+  // A whole line without its line end; ended says whether it had one.
+  void line(std::string_view text, bool ended);
+  // Reports the record a line too long or the end of the file cuts short.
+  void cut_short();
   void body_line(std::string_view text, bool ended);
   void stop_line(std::string_view value);
   void begin_header(std::string_view last_seen);
@@ -56,6 +64,7 @@ class TagsheetParser {
   std::uint64_t line_ = 0;
   Header header_;
   std::vector<std::string> extra_lines_;  // header lines between its fixed pieces
+  std::string carry_;                     // the start of a line that runs over the end of a piece
 };
 
 }  // namespace kestrel::report

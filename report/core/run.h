@@ -22,9 +22,6 @@ struct RunRecord {
   std::optional<Moment> last_row;
   ClockFlags clock;
 
-  // HH:MM:SS when the header holds a time of day, else the text as written.
-  std::string start_time() const { return time_or_text(header.start_time); }
-
   // The serial number without the line end its file holds.
   std::string_view serial_number() const {
     std::string_view serial = header.serial;

@@ -1,15 +1,14 @@
 #include "report/core/summary.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrel::report {
 
 namespace {
 
 bool earlier(const Row& a, const Row& b) {
-  int day_a = a.date.key();
-  int day_b = b.date.key();
-  return day_a != day_b ? day_a < day_b : a.time.seconds() < b.time.seconds();
+  return std::pair(a.date.key(), a.time.seconds()) < std::pair(b.date.key(), b.time.seconds());
 }
 
 // Nearer, or as near and earlier.
@@ -22,7 +21,7 @@ bool closer(const Row& a, const Row& b) {
 DayStats* Summary::day_of(Date date) {
   int key = date.key();
   if (day_ != nullptr && day_->date.key() == key) return day_;
-  detection_days_.insert(date);
+  detection_days_.mark(date, DayState::detections);
   auto found = days_.find(key);
   if (found == days_.end()) {
     if (days_.size() >= max_days_ && (days_.empty() || key < days_.begin()->first)) {

@@ -1,17 +1,19 @@
 // What the charts and the terminal summary show: detections per day, per hour and per
 // minute, the first and last detection and the closest distance. Bounded whatever the rows
 // and their dates: the days with detections are kept day by day for the latest max_days of
-// them only, and otherwise just as a set of dates.
+// them only, and otherwise just marked in a DayMap.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <map>
 #include <optional>
 #include <vector>
 
-#include "report/core/day_set.h"
+#include "report/core/calendar.h"
+#include "report/core/days.h"
 #include "report/core/fields.h"
 
 namespace kestrel::report {
@@ -51,11 +53,11 @@ class Summary {
   // The latest max_days days with detections, keyed by Date::key(), so in date order.
   const std::map<int, DayStats>& days() const { return days_; }
   // Every day with detections, those before days() included.
-  const DaySet& detection_days() const { return detection_days_; }
+  const DayMap& detection_days() const { return detection_days_; }
   // The first of days() when earlier days with detections were cut off; none when days()
   // holds them all.
   std::optional<Date> cut_off_before() const {
-    if (days_.size() == detection_days_.size()) return std::nullopt;
+    if (days_.size() == detection_days_.count(DayState::detections)) return std::nullopt;
     return days_.begin()->second.date;
   }
   // The detections on the days cut off.
@@ -74,7 +76,7 @@ class Summary {
   std::uint64_t detections_ = 0;
   std::map<int, DayStats> days_;
   DayStats* day_ = nullptr;  // the day of the previous row: rows come in runs of one day
-  DaySet detection_days_;
+  DayMap detection_days_;
   std::uint64_t detections_cut_off_ = 0;
   std::optional<Row> first_;
   std::optional<Row> last_;

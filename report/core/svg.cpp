@@ -22,9 +22,9 @@ constexpr double plot_width = width - left - right;
 constexpr double plot_height = height - top - bottom;
 constexpr int y_ticks = 4;
 
-std::string number(double value) {
+std::string number(double value, int decimals = 1) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f", value);
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
 }
 
@@ -44,15 +44,13 @@ std::string value_axis(double top_value, double step, int decimals) {
   std::string svg;
   for (double value = 0; value <= top_value + step / 2; value += step) {
     double y = top + plot_height * (1 - value / top_value);
-    char label[32];
-    std::snprintf(label, sizeof label, "%.*f", decimals, value);
     svg += empty_element("line", {{"class", "grid"},
                                   {"x1", number(left)},
                                   {"x2", number(left + plot_width)},
                                   {"y1", number(y)},
                                   {"y2", number(y)}});
     svg += text_element("text", {{"class", "y"}, {"x", number(left - 6)}, {"y", number(y + 4)}},
-                        label);
+                        number(value, decimals));
   }
   return svg;
 }
@@ -60,12 +58,6 @@ std::string value_axis(double top_value, double step, int decimals) {
 std::string x_label(double x, std::string_view text) {
   return text_element(
       "text", {{"class", "x"}, {"x", number(x)}, {"y", number(top + plot_height + 16)}}, text);
-}
-
-std::string hour_label(int hour) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02d:00", hour);
-  return text;
 }
 
 }  // namespace
@@ -117,7 +109,8 @@ std::string distance_chart(std::string_view title, const std::vector<MinuteRange
   std::string svg = open_svg(title) + value_axis(top_value, step, decimals);
   double span = minutes_per_day;
   for (int hour = 0; hour <= 24; hour += 3) {
-    svg += x_label(left + plot_width * hour * 60 / span, hour_label(hour));
+    svg +=
+        x_label(left + plot_width * hour * 60 / span, iso_time(TimeOfDay{hour, 0, 0}).substr(0, 5));
   }
   auto y_of = [&](std::uint32_t centimetres) {
     return top + plot_height * (1 - std::min(centimetres / 100.0, top_value) / top_value);
@@ -125,9 +118,7 @@ std::string distance_chart(std::string_view title, const std::vector<MinuteRange
   std::string path;
   for (int minute = 0; minute < static_cast<int>(minutes.size()); ++minute) {
     const MinuteRange& range = minutes[minute];
-    if (range.empty()) {
-      continue;
-    }
+    if (range.empty()) continue;
     double x = left + plot_width * (minute + 0.5) / span;
     // Never flat, so a minute with a single distance still shows.
     double y_near = y_of(range.nearest) + shortest_stroke / 2;

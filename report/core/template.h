@@ -2,6 +2,7 @@
 // markers @NAME@ that stand for parts the report makes.
 #pragma once
 
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -18,7 +19,26 @@ using Placeholders = std::initializer_list<Placeholder>;
 
 // Writes text to out with each marker of values replaced by its value as it is: values are
 // never searched for markers. An @ that begins no marker of values stays.
-void fill(TextSink& out, std::string_view text, Placeholders values);
-std::string fill(std::string_view text, Placeholders values);
+inline void fill(TextSink& out, std::string_view text, Placeholders values) {
+  for (std::size_t at = text.find('@'); at != std::string_view::npos; at = text.find('@')) {
+    out.write(text.substr(0, at));
+    text.remove_prefix(at);
+    auto found = std::find_if(values.begin(), values.end(), [text](const Placeholder& value) {
+      std::size_t end = value.name.size() + 1;  // where the marker's second @ stands
+      return text.size() > end && text[end] == '@' &&
+             text.substr(1, value.name.size()) == value.name;
+    });
+    bool marker = found != values.end();
+    out.write(marker ? found->value : "@");
+    text.remove_prefix(marker ? found->name.size() + 2 : 1);
+  }
+  out.write(text);
+}
+
+inline std::string fill(std::string_view text, Placeholders values) {
+  StringSink out;
+  fill(out, text, values);
+  return std::move(out.text);
+}
 
 }  // namespace kestrel::report

@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "report/core/clock_check.h"
-#include "report/core/line_splitter.h"
-#include "report/core/report_builder.h"
+#include "report/core/report.h"
 #include "report/core/tagsheet_names.h"
 #include "report/core/text_sink.h"
 
@@ -19,19 +18,21 @@
 extern "C" __attribute__((import_module("env"), import_name("write_output"))) void write_output(
     std::uint32_t stream, const char* text, std::size_t size);
 
+// A function the page calls by its name.
+#define EXPORT(name) extern "C" __attribute__((export_name(#name)))
+
 namespace kestrel::report {
 namespace {
 
 constexpr std::size_t piece_size = 1 << 20;
 
+// Gathers an output into pieces, so that the page is called once a piece, not once a row.
 class PageOutput : public TextSink {
  public:
   explicit PageOutput(std::uint32_t stream) : stream_(stream) { buffer_.reserve(piece_size); }
 
   void write(std::string_view text) override {
-    if (buffer_.size() + text.size() > piece_size) {
-      flush();
-    }
+    if (buffer_.size() + text.size() > piece_size) flush();
     if (text.size() >= piece_size) {
       write_output(stream_, text.data(), text.size());
     } else {
@@ -40,9 +41,7 @@ class PageOutput : public TextSink {
   }
 
   void flush() {
-    if (!buffer_.empty()) {
-      write_output(stream_, buffer_.data(), buffer_.size());
-    }
+    if (!buffer_.empty()) write_output(stream_, buffer_.data(), buffer_.size());
     buffer_.clear();
   }
 
@@ -51,7 +50,7 @@ class PageOutput : public TextSink {
   std::string buffer_;
 };
 
-struct PageReport {
+struct Session {
   std::vector<char> input;  // what the page hands over: names, then slices of tagsheets
   std::vector<TagsheetFile> files;
   std::vector<std::uint32_t> page_indexes;  // the page's number for each of files
@@ -60,104 +59,72 @@ struct PageReport {
   PageOutput runs_csv{0};
   PageOutput detections_csv{1};
   PageOutput page{2};
-  std::optional<ReportBuilder> report;
-  LineSplitter lines;
-  bool file_failed = false;
-};
+  std::optional<Report> report;
+} session;
 
-PageReport& state() {
-  static PageReport report;
-  return report;
-}
-
-std::string_view input(std::size_t size) { return std::string_view(state().input.data(), size); }
+std::string_view input(std::size_t size) { return std::string_view(session.input.data(), size); }
 
 }  // namespace
-}  // namespace kestrel::report
-
-using kestrel::report::state;
 
 // The buffer the page writes names and slices into; its address.
-extern "C" __attribute__((export_name("input_buffer"))) char* input_buffer(std::size_t size) {
-  state().input.resize(size);
-  return state().input.data();
+EXPORT(input_buffer) char* input_buffer(std::size_t size) {
+  session.input.resize(size);
+  return session.input.data();
 }
 
 // A file the page was given, its path relative to the folder in the input buffer; true when
 // it is a tagsheet, which the report then reads.
-extern "C" __attribute__((export_name("add_file"))) bool add_file(std::uint32_t page_index,
-                                                                  std::size_t path_size) {
-  using namespace kestrel::report;
+EXPORT(add_file) bool add_file(std::uint32_t page_index, std::size_t path_size) {
   std::string path(input(path_size));
-  std::string_view name = path;
-  name.remove_prefix(name.rfind('/') == std::string_view::npos ? 0 : name.rfind('/') + 1);
-  if (!is_tagsheet_name(name)) {
-    return false;
-  }
-  state().files.push_back(TagsheetFile{path, path, date_in_name(name), 0});
-  state().page_indexes.push_back(page_index);
+  std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);  // npos + 1 is 0
+  if (!is_tagsheet_name(name)) return false;
+  session.files.push_back(TagsheetFile{path, path, date_in_name(name), 0});
+  session.page_indexes.push_back(page_index);
   return true;
 }
 
 // Puts the tagsheets in reading order; their number.
-extern "C" __attribute__((export_name("order_files"))) std::size_t order_files() {
-  state().order = kestrel::report::reading_order(state().files);
-  return state().order.size();
+EXPORT(order_files) std::size_t order_files() {
+  session.order = reading_order(session.files);
+  return session.order.size();
 }
 
 // The page's number of the tagsheet read at position.
-extern "C" __attribute__((export_name("file_at"))) std::uint32_t file_at(std::size_t position) {
-  return state().page_indexes[state().order[position]];
+EXPORT(file_at) std::uint32_t file_at(std::size_t position) {
+  return session.page_indexes[session.order[position]];
 }
 
 // Starts the report of the folder named in the input buffer, made at now (seconds since
 // 1970 UTC, the computer's clock).
-extern "C" __attribute__((export_name("begin"))) void begin(std::size_t folder_size, double now) {
-  using namespace kestrel::report;
-  state().folder = std::string(input(folder_size));
-  state().report.emplace(state().detections_csv, stderr,
+EXPORT(begin) void begin(std::size_t folder_size, double now) {
+  session.folder = std::string(input(folder_size));
+  session.report.emplace(session.detections_csv, stderr,
                          ClockLimits{first_release_date(), static_cast<std::int64_t>(now)});
 }
 
-extern "C" __attribute__((export_name("begin_file"))) void begin_file(std::size_t position) {
-  const kestrel::report::TagsheetFile& file = state().files[state().order[position]];
-  state().report->begin_file(file.relative, file.date);
-  state().lines = kestrel::report::LineSplitter();
-  state().file_failed = false;
+EXPORT(begin_file) void begin_file(std::size_t position) {
+  const TagsheetFile& file = session.files[session.order[position]];
+  session.report->begin_file(file.relative, file.date);
 }
 
 // The next slice of the tagsheet, in the input buffer.
-extern "C" __attribute__((export_name("feed"))) void feed(std::size_t size) {
-  kestrel::report::Line line;
-  state().lines.add(kestrel::report::input(size));
-  while (state().lines.next(line)) {
-    state().report->line(line);
-  }
-}
+EXPORT(feed) void feed(std::size_t size) { session.report->feed(input(size)); }
 
 // The tagsheet could not be read to its end; why is in the input buffer.
-extern "C" __attribute__((export_name("file_failed"))) void file_failed(std::size_t what_size) {
-  state().file_failed = true;
-  state().report->file_failed(kestrel::report::input(what_size));
+EXPORT(file_failed) void file_failed(std::size_t what_size) {
+  session.report->file_failed(input(what_size));
 }
 
-extern "C" __attribute__((export_name("end_file"))) void end_file() {
-  kestrel::report::Line line;
-  // A file read only in part ends where reading stopped, as the command's does.
-  if (!state().file_failed && state().lines.finish(line)) {
-    state().report->line(line);
-  }
-  state().report->end_file();
-}
+EXPORT(end_file) void end_file() { session.report->end_file(); }
 
-extern "C" __attribute__((export_name("detections"))) double detections() {
-  return static_cast<double>(state().report->detections());
-}
+EXPORT(detections) double detections() { return static_cast<double>(session.report->detections()); }
 
 // Writes runs.csv and the report page and hands over what is left of every output.
-extern "C" __attribute__((export_name("finish"))) void finish() {
-  state().report->finish(state().folder, state().runs_csv, state().page);
-  state().detections_csv.flush();
-  state().runs_csv.flush();
-  state().page.flush();
+EXPORT(finish) void finish() {
+  session.report->finish(session.folder, 0, session.runs_csv, session.page);
+  session.detections_csv.flush();
+  session.runs_csv.flush();
+  session.page.flush();
 }
+
+}  // namespace kestrel::report

@@ -70,8 +70,8 @@
 
   // One run of the report: a fresh instance of the module, its outputs and its messages.
   class Session {
-    static async open(on_text, keep) {
-      const session = new Session(on_text, keep);
+    static async open(on_problem, keep) {
+      const session = new Session(on_problem, keep);
       const instance = await WebAssembly.instantiate(await wasm_module(), session.imports());
       session.exports = instance.exports;
       session.exports._initialize();
@@ -79,10 +79,11 @@
       return session;
     }
 
-    // keep: for each output, whether to keep it.
-    constructor(on_text, keep) {
+    // on_problem: takes what the report writes on standard error; keep: for each output,
+    // whether to keep it.
+    constructor(on_problem, keep) {
       const types = ['text/csv', 'text/csv', 'text/html'];
-      this.on_text = on_text;
+      this.on_problem = on_problem;
       this.outputs = types.map((type, index) => keep[index] ? new Output(type) : null);
     }
 
@@ -90,8 +91,8 @@
       return new Uint8Array(this.exports.memory.buffer);
     }
 
-    // The C library's few system calls: text on standard output and error goes to the page;
-    // there are no files.
+    // The C library's few system calls: text on standard error goes to the page, on standard
+    // output nowhere; there are no files.
     imports() {
       return {
         wasi_snapshot_preview1: {
@@ -101,8 +102,8 @@
             for (let i = 0; i < count; i++) {
               const at = view.getUint32(iovs + 8 * i, true);
               const size = view.getUint32(iovs + 8 * i + 4, true);
-              if (fd === 1 || fd === 2) {
-                this.on_text(fd, decoder.decode(this.memory().subarray(at, at + size)));
+              if (fd === 2) {
+                this.on_problem(decoder.decode(this.memory().subarray(at, at + size)));
               }
               written += size;
             }
@@ -208,11 +209,8 @@
   // Reads the tagsheets into a new instance of the report; keep names the outputs to keep.
   async function make_report({folder, files}, keep) {
     const skipped = [];
-    const session = await Session.open((fd, text) => {
-      if (fd === 2) {
-        skipped.push(text);
-      }
-    }, outputs.map((name) => keep.includes(name)));
+    const session = await Session.open((text) => skipped.push(text),
+                                       outputs.map((name) => keep.includes(name)));
     files.forEach(({path}, index) => session.exports.add_file(index, session.put_text(path)));
     const count = session.exports.order_files();
     if (count === 0) {

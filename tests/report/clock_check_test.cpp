@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "report/core/fields.h"
+
 namespace kestrel::report {
 namespace {
 

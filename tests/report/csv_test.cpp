@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "report/output_file.h"
+#include "report/files.h"
 #include "tests/report/helpers.h"
 
 namespace kestrel::report {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "report/core/summary.h"
 #include "tests/report/helpers.h"
 
 namespace kestrel::report {

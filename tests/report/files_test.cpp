@@ -121,5 +121,29 @@ TEST_F(FindTagsheetsTest, TheFolderAskedForMustBeReadable) {
   EXPECT_THROW(found_as_an_ordinary_account(), fs::filesystem_error);
 }
 
+TEST(ReadFile, HandsOverTheWholeFileInPiecesOfTheBufferSize) {
+  kestrel::testing::TempDir folder;
+  std::string content = "Equipment Stop Time: \n\n\nrow one\n\nEquipment Stop Time:end";
+  std::ofstream(folder / "tagsheet", std::ios::binary) << content;
+  for (std::size_t buffer_size : {1, 7, 4096}) {
+    std::vector<std::string> pieces;
+    read_file(
+        folder / "tagsheet", [&](std::string_view piece) { pieces.emplace_back(piece); },
+        buffer_size);
+    std::string joined;
+    for (const std::string& piece : pieces) {
+      EXPECT_LE(piece.size(), buffer_size);
+      joined += piece;
+    }
+    EXPECT_EQ(joined, content) << "buffer of " << buffer_size;
+  }
+}
+
+TEST(ReadFile, AFileThatCannotBeOpenedOrReadThrows) {
+  kestrel::testing::TempDir folder;
+  EXPECT_THROW(read_file(folder / "missing", [](std::string_view) {}), std::system_error);
+  EXPECT_THROW(read_file(folder.path, [](std::string_view) {}), std::system_error) << "a folder";
+}
+
 }  // namespace
 }  // namespace kestrel::report

@@ -1,4 +1,4 @@
-// What the report's tests share: a sink that keeps its text, and runs made field by field.
+// Runs made field by field, for the report's tests.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +10,6 @@
 #include "report/core/text_sink.h"
 
 namespace kestrel::report {
-
-struct StringSink : TextSink {
-  void write(std::string_view more) override { text += more; }
-  std::string text;
-};
 
 inline RunRecord run_record(std::string date, std::string file, Header header,
                             std::optional<std::string> stop, std::uint64_t rows) {

@@ -31,20 +31,16 @@ class Recorder : public RecordSink {
   }
 };
 
-// Splits text into lines as LineReader does and parses them.
-std::vector<std::string> parse(const std::string& text) {
+std::vector<std::string> parse(const std::vector<std::string_view>& pieces) {
   Recorder recorder;
   TagsheetParser parser(recorder);
-  std::size_t begin = 0;
-  while (begin < text.size()) {
-    std::size_t end = text.find('\n', begin);
-    bool ended = end != std::string::npos;
-    if (!ended) end = text.size();
-    parser.line(std::string_view(text).substr(begin, end - begin), ended);
-    begin = end + 1;
-  }
+  for (std::string_view piece : pieces) parser.feed(piece);
   parser.finish();
   return recorder.events;
+}
+
+std::vector<std::string> parse(const std::string& text) {
+  return parse(std::vector<std::string_view>{text});
 }
 
 using Events = std::vector<std::string>;
@@ -148,17 +144,39 @@ TEST(TagsheetParser, ReportsDamagedLinesWithTheirNumbersAndReadsOn) {
   });
 }
 
-TEST(TagsheetParser, ATooLongLineCutsShortTheHeaderItInterrupts) {
-  Recorder recorder;
-  TagsheetParser parser(recorder);
-  parser.line("Equipment Stop Time: ");
-  parser.line("");
-  parser.too_long_line();
-  parser.line("01-01-2027    07-00-01        1.00");
-  parser.finish();
-  EXPECT_EQ(recorder.events,
-            (Events{"problem@1 header cut short", "problem@3 line too long for a tagsheet record",
-                    "row@4 2027-01-01T07:00:01 1.00"}));
+TEST(TagsheetParser, ATooLongLineCutsShortTheHeaderItInterruptsAndCountsAsOneLine) {
+  std::string longest(TagsheetParser::max_line, 'x');
+  std::string text = "Equipment Stop Time: \n\n" + longest + "x\n" + longest + "\n" +
+                     row("01-01-2027", "07-00-01", "1.00") + longest + "xx";
+  Events expected = {"problem@1 header cut short", "problem@3 line too long for a tagsheet record",
+                     "problem@4 not a tagsheet record", "row@5 2027-01-01T07:00:01 1.00",
+                     "problem@6 line too long for a tagsheet record"};
+  EXPECT_EQ(parse(text), expected);
+  for (std::size_t size : {std::size_t{1000}, TagsheetParser::max_line * 2}) {
+    std::vector<std::string_view> pieces;
+    for (std::size_t at = 0; at < text.size(); at += size) {
+      pieces.push_back(std::string_view(text).substr(at, size));
+    }
+    EXPECT_EQ(parse(pieces), expected) << "pieces of " << size;
+  }
+}
+
+// The command reads a tagsheet through one fixed buffer, the page in slices: every cut of
+// the text gives the same records.
+TEST(TagsheetParser, ReadsTheSameWhereverTheTextIsCut) {
+  std::string text = header(" ", "08-00-05", "SN-0042\n") + row("07-12-2026", "08-10-12", "1.25") +
+                     "\n\n" + stop_line("08-10-12") + row("07-12-2026", "08-10-13", "10.20") +
+                     header("08-10-13\nmore", "08-30-00", "SN-0042");
+  Events whole = parse(text);
+  ASSERT_EQ(whole.size(), 7u);
+  std::string_view view(text);
+  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+    for (std::size_t second = cut; second <= text.size(); second += 7) {
+      EXPECT_EQ(parse({view.substr(0, cut), view.substr(cut, second - cut), view.substr(second)}),
+                whole)
+          << "cut at " << cut << " and " << second;
+    }
+  }
 }
 
 // Power can fail in the middle of any write: whatever prefix of a tagsheet survives, every

@@ -68,7 +68,7 @@ TEST(Summary, KeepsTheLatestDaysDayByDayAndOnlyCountsTheOthers) {
   for (const auto& [key, day] : summary.days()) kept.push_back(key);
   EXPECT_EQ(kept, (std::vector<int>{d3.key(), d4.key(), d5.key()}));
   EXPECT_EQ(summary.cut_off_before()->key(), d3.key());
-  EXPECT_EQ(summary.detection_days().size(), 5u);
+  EXPECT_EQ(summary.detection_days().count(DayState::detections), 5u);
   EXPECT_EQ(summary.detections_cut_off(), 4u);
   EXPECT_EQ(summary.detections(), 7u);
   EXPECT_EQ(summary.days().at(d3.key()).detections, 1u);
