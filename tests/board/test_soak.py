@@ -63,7 +63,7 @@ def soak(settings, figures, installed_facts):
         "cuts_with_damaged_files": sum(bool(record["damaged"]) for record in done),
         "damaged_files": sum(len(record["damaged"]) for record in done),
         "rows_lost_median": statistics.median(lost), "rows_lost_worst": max(lost),
-        "boot_seconds_median": statistics.median(boots) if boots else None,
+        "boot_seconds_median": round(statistics.median(boots), 1) if boots else None,
         "each": done}
     return done
 
