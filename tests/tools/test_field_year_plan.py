@@ -104,3 +104,9 @@ def test_the_card_tells_a_row_cut_short_and_a_tagsheet_cut_back(folder):
     tagsheet.write_bytes(HEADER + ROW[:12])
     card.read_on()
     assert len(findings.shrunk) == 1 and len(findings.damaged) == 1
+
+
+def test_the_year_plans_300_sticks_at_least():
+    plan = year.Life.export_plan(types.SimpleNamespace(form=year.FULL))
+    assert len(plan) >= 300
+    assert sum(kind == "good" for kind in plan.values()) >= 250

@@ -59,7 +59,9 @@ class Form:
 
 
 SHORT = Form("short: a simulated month", (2027, 3, 14), 30, 4000, 6, 0.08)
-FULL = Form("full: a simulated year", (2027, 1, 1), 365, 27500, 10, 0.08)
+# A year holds at least 10 million frames, 300 exports and 500 ends of the
+# process: a stick nearly every day, an end in almost every second episode.
+FULL = Form("full: a simulated year", (2027, 1, 1), 365, 52000, 1, 0.45)
 
 
 class FakeClock:
