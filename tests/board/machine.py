@@ -152,11 +152,11 @@ class Shell:
             begin, command, token)
         self.sock.sendall(line.encode())
         end = self.reader.wait_match(re.compile(token.encode() + rb"-end (\d+)\r?\n"), timeout,
-                                   self.offset)
+                                     self.offset)
         self.offset, offset = end.end(), self.offset
         try:
             start = self.reader.wait_match(re.compile(re.escape(begin.encode()) + rb"\r?\n"), 0,
-                                         offset)
+                                           offset)
         except BoardError:
             raise LostOutput("the output of %r was cut short on the console" % command)
         output = self.reader.data[start.end(): end.start()].replace(b"\r", b"")
