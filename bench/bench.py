@@ -41,6 +41,7 @@ REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tools"))
 
 import radar_sim  # noqa: E402
+import waiting  # noqa: E402
 from sandbox import PYTHON, Sandbox  # noqa: E402
 
 LINE_RATE = 11520
@@ -120,13 +121,16 @@ def status_field(pid, name):
 def wait_lines(box, count, timeout=60):
     """Time at which the console first held `count` distance lines. (An empty
     serial queue proves nothing: the program takes all waiting bytes at once.)"""
-    deadline = time.monotonic() + timeout
-    while box.console_bytes().count(b"Distance of object:") < count:
-        if time.monotonic() > deadline or not box.running():
-            seen = box.console_bytes().count(b"Distance of object:")
-            raise SystemExit("the program printed %d of %d distance lines:\n%s"
-                             % (seen, count, box.stderr_bytes()[-2000:].decode(errors="replace")))
-        time.sleep(0.001)
+
+    def seen():
+        return box.console_bytes().count(b"Distance of object:")
+
+    def failure():
+        return "the program printed %d of %d distance lines:\n%s" % (
+            seen(), count, box.stderr_bytes()[-2000:].decode(errors="replace"))
+
+    waiting.wait_until(lambda: seen() >= count, timeout, poll=0.001, error=SystemExit,
+                       message=failure, ended=lambda: not box.running() and failure())
     return time.monotonic()
 
 
