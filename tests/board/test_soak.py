@@ -2,7 +2,9 @@
 the cut before left, with exports among the cuts (and the restarts they
 make). Every cut is read from the host as in the power cuts' scenario; here
 damage and lost rows would add up from cut to cut, as in the field. About
-two minutes a cut: scripts/board-test --soak makes 100 (--cuts)."""
+two minutes a cut: scripts/board-test --soak makes 100 (--cuts). Each cut's
+record is also added to soak/cuts.jsonl as it is made, to follow a long soak."""
+import json
 import os
 import random
 import statistics
@@ -55,6 +57,8 @@ def soak(settings, figures, installed_facts):
         record, files = soak_cut(board, number, rng, counts, folder, rows, serial)
         rows = record["rows_found"]
         done.append(record)
+        with open(os.path.join(folder, "cuts.jsonl"), "a") as progress:
+            progress.write(json.dumps(record) + "\n")
     lost = [record["rows_lost"] for record in done]
     figures["soak"] = {
         "seed": settings.seed, "cuts": len(done),
