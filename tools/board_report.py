@@ -7,6 +7,8 @@ results of runs of scripts/board-test.
         results of each guest the run used (side by side, one architecture)
     board_report.py report BOARD.json
         that board's report
+    board_report.py soak BOARD.json
+        the page of a soak's run (scripts/board-test --soak)
     board_report.py side-by-side BOARD.json...
         the boards' outcomes and figures side by side, then each one's details
 """
@@ -328,6 +330,17 @@ def report(one):
     return "\n".join(lines) + "\n"
 
 
+def soak_report(one):
+    """A soak's own page: the run, then its cuts."""
+    arch = one["arch"]
+    lines = ["# kestrel on a booted %s board: a soak of power cuts" % arch, "",
+             generated_line([one]), "", setup_paragraph([arch], [one["manifest"]["first_user"]]),
+             "", "## Run", ""]
+    lines += table(("", ""), [("architecture", arch)] + run_rows(one))
+    lines += soak_lines(one["results"]["figures"].get("soak")) or ["", "The soak was not reached."]
+    return "\n".join(lines) + "\n"
+
+
 def side_by_side(boards):
     """The boards' outcomes and figures side by side, then what each recorded in detail."""
     arches = [one["arch"] for one in boards]
@@ -379,6 +392,8 @@ def main(argv):
                         [load(path) for path in arguments[3:]]), sys.stdout, indent=1)
     elif mode == "report" and len(arguments) == 1:
         sys.stdout.write(report(load(arguments[0])))
+    elif mode == "soak" and len(arguments) == 1:
+        sys.stdout.write(soak_report(load(arguments[0])))
     elif mode == "side-by-side" and arguments:
         sys.stdout.write(side_by_side([load(path) for path in arguments]))
     else:

@@ -163,3 +163,18 @@ def test_side_by_side_lines_up_each_scenario_boot_and_figure_under_both_boards()
                 "| tests | 1 failed, 1 passed | 1 passed, 1 xfailed |"):
         assert row.replace("| |", "|  |") in lines, row
     assert lines.index("## armhf in detail") < lines.index("## arm64 in detail")
+
+
+def test_a_soak_has_a_page_of_its_own_with_every_cut():
+    cut = {"cut": 1, "during": "export", "seconds_after_stick": 2.5, "rows_sent": 10,
+           "rows_found": 9, "rows_lost": 1, "e2fsck": 1, "last_seen": "12:00:00",
+           "damaged": {"/home/pi/x/current_time.txt": "empty"}}
+    soak = {"cuts": 1, "cuts_with_damaged_files": 1, "rows_lost_worst": 1, "each": [cut]}
+    lines = board_report.soak_report(board_of("armhf", {}, {"soak": soak}, [])).splitlines()
+    assert lines[0] == "# kestrel on a booted armhf board: a soak of power cuts"
+    for row in ("| cuts that left a damaged file | 1 |", "| rows lost per cut, worst | 1 |",
+                "| 1 | export | 2.5 s after the stick | 10 | 9 | 1 | 1 | `'12:00:00'` "
+                "| current_time.txt: empty |"):
+        assert row in lines, row
+    unreached = board_report.soak_report(board_of("armhf", {}, {}, []))
+    assert unreached.rstrip().endswith("The soak was not reached.")

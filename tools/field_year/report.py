@@ -164,4 +164,7 @@ HOW = """\
 - Rows lost to an end count from the frame's writing into the radar line, so frames
   still in the line or unread when the process ended count as lost too.
 - Stuck: a start that does not get past its housekeeping in 30 s, an export that reaches
-  no restart in 120 s, or a logger that ended by itself."""
+  no restart in 120 s, or a logger that ended by itself.
+- On a board, where time cannot be compressed, `scripts/board-test --soak --write-docs`
+  cuts the power 100 times at random moments of streaming and exports and reads every
+  cut's disk as the next boot finds it: docs/board-soak.md."""
