@@ -1,4 +1,5 @@
 """The field year's calendar, its plan of sticks, its radar and its clock."""
+import collections
 import os
 import random
 import subprocess
@@ -110,3 +111,44 @@ def test_the_year_plans_300_sticks_at_least():
     plan = year.Life.export_plan(types.SimpleNamespace(form=year.FULL))
     assert len(plan) >= 300
     assert sum(kind == "good" for kind in plan.values()) >= 250
+
+
+class PlannedLife(year.Life):
+    """The year's calendar alone: what it would stream and end, without a logger."""
+
+    def __init__(self, form):
+        self.form, self.rng = form, random.Random(7)
+        self.jumps, self.days, self.exports, self.kills = collections.Counter(), [], [], []
+        self.frames, self.alive, self.moments, self.box = 0, False, [], None
+
+    def at(self, fake_epoch):
+        pass
+
+    def episode(self, fake_epoch, frames, walk_share, seconds=None):
+        self.alive = True
+        self.moments.append(("stream", fake_epoch))
+
+    def end_run(self, how):
+        self.alive = False
+        self.moments.append(("end", how))
+
+    def running(self):
+        return self.alive
+
+    def ensure_running(self):
+        return True
+
+    def export(self, kind):
+        self.alive = False
+
+
+def test_the_year_streams_across_four_summer_time_changes_the_second_time_after_an_end(monkeypatch, capsys):
+    monkeypatch.setattr(year, "process_figures", lambda box: None)
+    life = PlannedLife(year.FULL)
+    life.live()
+    assert life.jumps["summer-time changes streamed across"] >= 4
+    for day in [(2027, 3, 28), (2027, 10, 31)]:
+        change = year.summer_time_change(day)
+        first = life.moments.index(("stream", change - 1))
+        assert life.moments[first + 1:first + 3] == [
+            ("end", "SIGKILL after a summer-time change"), ("stream", change - 1)]
