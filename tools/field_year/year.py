@@ -640,6 +640,7 @@ def main(argv=None):
         command = (["scripts/field-year"] + (["--full"] if args.full else [])
                    + (["--days", str(args.days)] if args.days else []) + ["--seed", str(seed)])
         text = report.write(life, seconds, " ".join(command))
+    Path(args.out).parent.mkdir(parents=True, exist_ok=True)
     Path(args.out).write_text(text)
     print(text)
     return 0 if report.passed(life) else 1
