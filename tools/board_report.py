@@ -54,7 +54,7 @@ SOAK_FIGURES = (("cuts", "cuts"), ("of them during an export", "during_export"),
 SOAK_METHOD = (
     "`scripts/board-test --soak`: one board's power cut again and again, each boot taking up "
     "what the cut before left (the logger's repair included), one cut in four during an export. "
-    "Each cut's disk is read on the host as for the power cuts above; rows sent are the rows "
+    "Each cut's disk is read on the host as in the power cuts' scenario; rows sent are the rows "
     "found after the cut before and the frames inside the window sent since.")
 FACT_SECTIONS = (  # title, key of the figures, what was done
     ("A stick that cannot be mounted", "unmountable_stick", (
@@ -336,7 +336,8 @@ def soak_report(one):
     lines = ["# kestrel on a booted %s board: a soak of power cuts" % arch, "",
              generated_line([one]), "", setup_paragraph([arch], [one["manifest"]["first_user"]]),
              "", "## Run", ""]
-    lines += table(("", ""), [("architecture", arch)] + run_rows(one))
+    done = [row for row in run_rows(one) if not str(row[1]).startswith("-")]  # no install, no restores
+    lines += table(("", ""), [("architecture", arch)] + done)
     lines += soak_lines(one["results"]["figures"].get("soak")) or ["", "The soak was not reached."]
     return "\n".join(lines) + "\n"
 
