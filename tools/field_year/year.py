@@ -563,8 +563,8 @@ class Life:
         self.days.append((index, figures))
 
     def across_summer_time_change(self, change):
-        """Streams across the change, then again after an outage just past it, with
-        the time before it back (fake-hwclock's): a change met twice in a run."""
+        """Streams across the change, then, after an outage just past it has brought
+        back the time before it (as fake-hwclock does), across it again in a new run."""
         for crossing in range(2):
             if crossing:
                 if self.running():
