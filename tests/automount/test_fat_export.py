@@ -43,6 +43,29 @@ sleep 10
 """
 
 
+def run_uml(box, arguments):
+    """The kernel's output of one boot of user-mode Linux with hostfs as its root."""
+    box.setenv(PATH=SYSTEM_PATH, HOME="/tmp", TMPDIR="/tmp")
+    argv = box.command([UML, "mem=96M", "root=/dev/root", "rootfstype=hostfs", "rootflags=/",
+                        "ro", "con=null", "con0=fd:0,fd:1", "quiet"] + arguments)
+    return subprocess.run(argv, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                          timeout=120).stdout
+
+
+# Debian 12's user-mode Linux (6.1) cannot give its processes their
+# floating-point state on a host whose XSAVE area is larger than it expects
+# (a processor with AMX, for one): every process it starts dies at once.
+UML_CANNOT_RUN = "ptrace set fp regs failed"
+
+
+@pytest.fixture(scope="module")
+def uml_runs():
+    output = run_uml(Bwrap().tmpfs("/tmp", "/run", "/home", "/media"), ["init=/bin/true"])
+    if UML_CANNOT_RUN in output:
+        pytest.skip("user-mode Linux cannot run a process on this host's processor: %r"
+                    % UML_CANNOT_RUN)
+
+
 def export_onto_fat(options):
     """Runs the export onto a fresh FAT stick mounted with options; returns the kernel's output."""
     (release,) = os.listdir(MODULES)
@@ -58,14 +81,8 @@ def export_onto_fat(options):
         init.chmod(0o755)
         box = Bwrap().tmpfs("/tmp", "/run", "/home", "/media")
         box.ro_bind(init, "/run/init").bind(stick, "/run/stick.img")
-        box.setenv(PATH=SYSTEM_PATH, HOME="/tmp", TMPDIR="/tmp")
-        argv = box.command([
-            UML, "mem=96M", "root=/dev/root", "rootfstype=hostfs", "rootflags=/", "ro",
-            "init=/run/init", "ubd0=/run/stick.img", "con=null", "con0=fd:0,fd:1", "quiet",
-            "MODULES=%s" % (MODULES / release), "OPTIONS=%s" % options])
-        result = subprocess.run(argv, stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                                timeout=120)
-    return result.stdout
+        return run_uml(box, ["init=/run/init", "ubd0=/run/stick.img",
+                             "MODULES=%s" % (MODULES / release), "OPTIONS=%s" % options])
 
 
 @pytest.fixture(scope="module")
@@ -75,6 +92,7 @@ def helper_options():
 
 
 @pytest.mark.skipif(not os.path.exists(UML), reason="needs user-mode-linux (scripts/install-deps e2e)")
+@pytest.mark.usefixtures("uml_runs")
 class TestFatStick:
     def test_the_export_copies_cleanly_with_the_helpers_options(self, helper_options):
         output = export_onto_fat(helper_options)
