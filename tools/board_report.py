@@ -336,7 +336,8 @@ def soak_report(one):
     lines = ["# kestrel on a booted %s board: a soak of power cuts" % arch, "",
              generated_line([one]), "", setup_paragraph([arch], [one["manifest"]["first_user"]]),
              "", "## Run", ""]
-    done = [row for row in run_rows(one) if not str(row[1]).startswith("-")]  # no install, no restores
+    # A soak installs nothing and restores nothing: those rows would only say "-".
+    done = [row for row in run_rows(one) if not str(row[1]).startswith("-")]
     lines += table(("", ""), [("architecture", arch)] + done)
     lines += soak_lines(one["results"]["figures"].get("soak")) or ["", "The soak was not reached."]
     return "\n".join(lines) + "\n"

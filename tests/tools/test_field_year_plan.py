@@ -142,7 +142,8 @@ class PlannedLife(year.Life):
         self.alive = False
 
 
-def test_the_year_streams_across_four_summer_time_changes_the_second_time_after_an_end(monkeypatch, capsys):
+def test_the_year_streams_across_four_summer_time_changes_the_second_time_after_an_end(
+        monkeypatch):
     monkeypatch.setattr(year, "process_figures", lambda box: None)
     life = PlannedLife(year.FULL)
     life.live()
