@@ -72,7 +72,8 @@ def read_for(fd, timeout, size=None):
 class StreamReader:
     """Collects everything a pipe or socket delivers in a thread of its own;
     waiters are woken on every chunk. tee: a binary file that gets a live copy.
-    A read that fails (a peer that reset the link) ends the stream as its end does."""
+    A read that fails (a peer that reset the link) ends the stream as its end does.
+    A non-blocking FIFO opened before its writer is read from once one has come."""
 
     def __init__(self, pipe, tee=None, error=TimeoutError):
         self.data = bytearray()
@@ -133,6 +134,11 @@ class StreamReader:
 
 def _read_or_end(pipe):
     try:
-        return os.read(pipe.fileno(), 65536)
+        while True:
+            select.select([pipe], [], [])
+            try:
+                return os.read(pipe.fileno(), 65536)
+            except BlockingIOError:
+                continue
     except OSError:
         return b""

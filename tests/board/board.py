@@ -64,7 +64,7 @@ class Board:
     def reboot(self, timeout=300):
         """sudo reboot as the first user; returns the seconds to the new
         boot's shell."""
-        self.shell.sock.sendall(b"sudo -u %s sudo reboot\n" % FIRST_USER.encode())
+        self.shell.send(b"sudo -u %s sudo reboot\n" % FIRST_USER.encode())
         return self.qemu.wait_reset(timeout)
 
     def wait_disk_quiet(self, timeout=180):

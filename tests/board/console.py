@@ -9,7 +9,6 @@ import sys
 import termios
 import tty
 
-import machine
 import snapshots
 
 QUIT = b"\x1d"  # Ctrl-]
@@ -27,25 +26,23 @@ class Settings:
         return os.path.join(self.run_dir, name)
 
 
-def relay(sock):
-    """Copies this terminal's keys to the console and the console's output
-    back, until Ctrl-] or the console closes."""
+def relay(shell):
+    """Copies this terminal's keys to the console's shell and what the console
+    prints back, until Ctrl-] or the console closes."""
     stdin = sys.stdin.fileno()
     saved = termios.tcgetattr(stdin)
     tty.setraw(stdin)
+    shown = len(shell.reader.data)
     try:
-        while True:
-            ready, _, _ = select.select([stdin, sock], [], [])
-            if sock in ready:
-                data = sock.recv(4096)
-                if not data:
-                    return
-                os.write(sys.stdout.fileno(), data)
-            if stdin in ready:
+        while not shell.reader.closed:
+            if select.select([stdin], [], [], 0.05)[0]:
                 keys = os.read(stdin, 1024)
                 if QUIT in keys:
                     return
-                sock.sendall(keys)
+                shell.send(keys)
+            text = shell.reader.text()
+            os.write(sys.stdout.fileno(), text[shown:])
+            shown = len(text)
     finally:
         termios.tcsetattr(stdin, termios.TCSADRAIN, saved)
 
@@ -60,10 +57,8 @@ def main(argv):
     try:
         print("The installed board's console (logs in %s); Ctrl-] switches it off."
               % settings.run_dir, file=sys.stderr)
-        board.shell.close()  # the console serves one client at a time
-        sock = machine.connect_unix(board.qemu.path("console.sock"))
-        sock.sendall(FOR_A_PERSON)
-        relay(sock)
+        board.shell.send(FOR_A_PERSON)
+        relay(board.shell)
     finally:
         board.qemu.quit()
 

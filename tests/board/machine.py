@@ -4,6 +4,8 @@ reach it, as a person would: the radar on the board's
 UART, QMP for the power and the USB port, and a root shell on the console for
 reading its state."""
 import base64
+import errno
+import fcntl
 import json
 import os
 import re
@@ -33,6 +35,11 @@ MACHINES = {
 KERNEL_ARGS = ("rw rootwait console=hvc0 quiet loglevel=3 fsck.repair=yes "
                "systemd.show_status=false trace_event=gpio:gpio_value")
 PROMPT = re.compile(rb"root@raspberrypi:[^\n]*# ")
+# QEMU drops console output it cannot pass on at once (virtio-console does not
+# wait for a slow reader), and a socket's buffer fills with a few hundred of
+# the console's small writes while a loaded host keeps the reader waiting.
+# The console is a pair of FIFOs instead, whose buffer holds this many bytes.
+CONSOLE_BUFFER = 1 << 20
 
 
 class BoardError(Exception):
@@ -67,9 +74,9 @@ def connect_unix(path, timeout=30):
     return wait_until(attempt, timeout, "QEMU's socket " + path, 0.05)
 
 
-def reader(sock):
-    """Everything the socket sends, collected in a thread for waiting on."""
-    return waiting.StreamReader(sock, error=BoardError)
+def reader(stream):
+    """Everything a socket or FIFO of QEMU's sends, collected in a thread for waiting on."""
+    return waiting.StreamReader(stream, error=BoardError)
 
 
 class Qmp:
@@ -128,20 +135,50 @@ class Qmp:
         self.sock.close()
 
 
+def make_console(base):
+    """The FIFOs of QEMU's pipe chardev at base (base.in, base.out) and the
+    reader of base.out, made before QEMU opens them so none of its output
+    finds a full buffer."""
+    for path in (base + ".in", base + ".out"):
+        if os.path.exists(path):
+            os.remove(path)
+        os.mkfifo(path, 0o600)
+    output = os.open(base + ".out", os.O_RDONLY | os.O_NONBLOCK)
+    fcntl.fcntl(output, fcntl.F_SETPIPE_SZ, CONSOLE_BUFFER)
+    return reader(os.fdopen(output, "rb"))
+
+
+def open_console_input(base, timeout=30):
+    """base.in for writing, once QEMU has opened it."""
+    def attempt():
+        try:
+            return os.open(base + ".in", os.O_WRONLY | os.O_NONBLOCK)
+        except OSError as error:
+            if error.errno != errno.ENXIO:  # ENXIO: no reader yet
+                raise
+            return None
+    fd = wait_until(attempt, timeout, "QEMU's console " + base + ".in", 0.05)
+    os.set_blocking(fd, True)
+    return os.fdopen(fd, "wb", buffering=0)
+
+
 class Shell:
     """The root shell that the console logs in by itself; output is read up to
     a marker that only the shell's own expansion prints."""
 
-    def __init__(self, path):
-        self.sock = connect_unix(path)
-        self.reader = reader(self.sock)
+    def __init__(self, console_reader, base):
+        self.reader = console_reader
+        self.input = open_console_input(base)
         self.offset = 0
+
+    def send(self, data):
+        self.input.write(data)
 
     def wait_login(self, timeout):
         match = self.reader.wait_match(PROMPT, timeout, self.offset)
         self.offset = match.end()
         # Without line editing bash leaves the echo to the terminal, which is off.
-        self.run("set +o emacs +o vi; stty -echo -onlcr; PS1=; PS2=; dmesg -n 1; "
+        self.run("set +o emacs +o vi; stty -echo -onlcr </dev/tty; PS1=; PS2=; dmesg -n 1; "
                  "export SYSTEMD_PAGER= PAGER=cat TERM=dumb", timeout=30)
 
     def run(self, command, timeout=60, check=True):
@@ -150,7 +187,7 @@ class Shell:
         begin = "%s-begin" % token
         line = "printf '%%s\\n' %s; { %s\n} </dev/null 2>&1; printf '\\n%%s-end %%d\\n' %s $?\n" % (
             begin, command, token)
-        self.sock.sendall(line.encode())
+        self.send(line.encode())
         end = self.reader.wait_match(re.compile(token.encode() + rb"-end (\d+)\r?\n"), timeout,
                                      self.offset)
         self.offset, offset = end.end(), self.offset
@@ -181,7 +218,7 @@ class Shell:
         return base64.b64decode(text.strip())
 
     def close(self):
-        self.sock.close()
+        self.input.close()
 
 
 class Radar:
@@ -234,7 +271,7 @@ class Machine:
         self.cpus = cpus
         self.icount = icount
         self.process = None
-        self.qmp = self.shell = self.radar = None
+        self.qmp = self.shell = self.radar = self.console = None
         self.boot_started = None
 
     def path(self, name):
@@ -265,8 +302,8 @@ class Machine:
                 "-device", "virtio-rng-device",
                 "-chardev", "socket,id=radar,server=on,wait=off,path=" + self.path("radar.sock"),
                 "-serial", "chardev:radar",
-                "-chardev", "socket,id=console,server=on,wait=off,path=%s,logfile=%s,logappend=on"
-                % (self.path("console.sock"), self.path("console.log")),
+                "-chardev", "pipe,id=console,path=%s,logfile=%s,logappend=on"
+                % (self.path("console"), self.path("console.log")),
                 "-device", "virtio-serial-device", "-device", "virtconsole,chardev=console",
                 "-qmp", "unix:%s,server=on,wait=off" % self.path("qmp.sock")]
         if self.clock:
@@ -276,16 +313,17 @@ class Machine:
         return argv
 
     def start(self, loadvm=None, shell=True):
-        for name in ("radar.sock", "console.sock", "qmp.sock"):
+        for name in ("radar.sock", "qmp.sock"):
             if os.path.exists(self.path(name)):
                 os.remove(self.path(name))
+        self.console = make_console(self.path("console"))
         with open(self.path("qemu.log"), "ab") as log:
             self.boot_started = time.monotonic()
             self.process = subprocess.Popen(self.command_line(loadvm), stdin=subprocess.DEVNULL,
                                             stdout=log, stderr=log)
         self.qmp = Qmp(self.path("qmp.sock"))
         self.radar = Radar(self.path("radar.sock"))
-        self.shell = Shell(self.path("console.sock")) if shell else None
+        self.shell = Shell(self.console, self.path("console")) if shell else None
 
     def wait_booted(self, timeout=600):
         """Seconds from power on (or reset) until the console's shell answers.
@@ -311,7 +349,7 @@ class Machine:
     def resume_shell(self, timeout=60):
         """The console's shell of a restored board: it waits where it was
         when the state was saved, already set up by wait_login."""
-        self.shell = Shell(self.path("console.sock"))
+        self.shell = Shell(self.console, self.path("console"))
         self.shell.run("true", timeout)
 
     def wait_reset(self, timeout):
@@ -364,7 +402,7 @@ class Machine:
         the plug if that takes longer than timeout seconds."""
         if self.process and self.process.poll() is None and self.shell:
             try:
-                self.shell.sock.sendall(b"systemctl poweroff\n")
+                self.shell.send(b"systemctl poweroff\n")
                 self.process.wait(timeout)
             except (OSError, subprocess.TimeoutExpired):
                 pass

@@ -344,7 +344,7 @@ def exported(installed, settings):
     watch = ("while :; do printf '%s:%s|%s\\n' media \"$(ls -A /media/pi | tr '\\n' ' ')\" "
              "\"$(findmnt -rn -o TARGET | grep ^/media/pi/ | tr '\\n' ' ')\"; sleep 0.2; done\n")
     offset = len(board.shell.reader.data)
-    board.shell.sock.sendall(watch.encode())
+    board.shell.send(watch.encode())
     board.shell.reader.wait_match(re.compile(rb"media:"), 30, offset)
     board.send_frames([400])
     evidence["boot_seconds"] = board.qemu.wait_reset(180)

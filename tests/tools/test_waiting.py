@@ -1,4 +1,5 @@
-"""The stream reader the board harness reads QEMU's sockets with."""
+"""The stream reader the board harness reads QEMU's sockets and FIFOs with."""
+import os
 import re
 import socket
 import time
@@ -43,3 +44,18 @@ def test_a_timeout_names_the_pattern_and_the_time():
     with pytest.raises(Failed, match=r"timed out after 0.2s waiting for b'prompt# '"):
         reader.wait_match(re.compile(rb"prompt# "), 0.2)
     peer.close()
+
+
+def test_a_fifo_opened_before_its_writer_is_read_once_it_comes_and_ends_when_it_goes(tmp_path):
+    fifo = str(tmp_path / "console.out")
+    os.mkfifo(fifo)
+    reader = StreamReader(os.fdopen(os.open(fifo, os.O_RDONLY | os.O_NONBLOCK), "rb"),
+                          error=Failed)
+    time.sleep(0.2)
+    assert not reader.closed
+    writer = os.open(fifo, os.O_WRONLY)
+    os.write(writer, b"login: ")
+    reader.wait_match(re.compile(rb"login: "), 5)
+    os.close(writer)
+    with pytest.raises(Failed, match="stream closed"):
+        reader.wait_match(re.compile(rb"never"), 5)
