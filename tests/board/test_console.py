@@ -24,7 +24,7 @@ def hold_up_the_reader(shell, log, held):
     with shell.reader.changed:
         held.set()
         waiting.wait_until(command_ended, 300, "the command's end in " + log, poll=0.5,
-                                   error=None)
+                           error=None)
 
 
 def test_output_printed_while_the_reader_is_held_up_arrives_whole(installed):
