@@ -12,6 +12,7 @@ import os
 import shlex
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 from pathlib import Path
@@ -34,8 +35,10 @@ class World:
     def __init__(self, build):
         self.folder = Path(tempfile.mkdtemp(prefix="kestrel-sudo-"))
         self._make_etc()
+        # In / : a command entered into the namespace works there, as the logger does.
         self.holder = subprocess.Popen(
-            ["unshare", "--mount", "--propagation", "private", "--", "sleep", "infinity"])
+            ["unshare", "--mount", "--propagation", "private", "--", "sleep", "infinity"],
+            cwd="/")
         try:
             self._wait_for_namespace()
             self._lay_out(Path(build) / "sudo")
@@ -61,6 +64,12 @@ class World:
     def _make_etc(self):
         etc = self.folder / "etc"
         subprocess.run(["cp", "-a", "/etc", str(etc)], check=True, timeout=TIMEOUT)
+        # sudo looks its host's name up and complains when it cannot find it,
+        # as on a machine whose /etc/hosts lacks it (a bare root, a container).
+        with open(etc / "hosts", "a+") as hosts:
+            hosts.seek(0)
+            if socket.gethostname() not in hosts.read().split():
+                hosts.write("127.0.1.1\t%s\n" % socket.gethostname())
         for name, uid in (("pi", PI), ("other", OTHER)):
             with open(etc / "passwd", "a") as out:
                 out.write("%s:x:%d:%d::/home/%s:/bin/sh\n" % (name, uid, uid, name))
@@ -91,7 +100,7 @@ class World:
                       work=shlex.quote(str(work)), tagsheets=TAGSHEETS))
 
     def _enter(self, argv, **kwargs):
-        return subprocess.run(["nsenter", "-t", str(self.holder.pid), "-m", "-r", "--"] + argv,
+        return subprocess.run(["nsenter", "-t", str(self.holder.pid), "-m", "-r", "-w", "--"] + argv,
                               capture_output=True, timeout=TIMEOUT, **kwargs)
 
     def root(self, script, check=True):
