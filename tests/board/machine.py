@@ -40,6 +40,12 @@ PROMPT = re.compile(rb"root@raspberrypi:[^\n]*# ")
 # the console's small writes while a loaded host keeps the reader waiting.
 # The console is a pair of FIFOs instead, whose buffer holds this many bytes.
 CONSOLE_BUFFER = 1 << 20
+# A unix socket's path holds at most 107 bytes, and a board's folder, named
+# after its test inside a clone's build tree, can be longer. QEMU runs in the
+# board's folder and makes its sockets there under short names; the harness
+# reaches them through QEMU's working folder in /proc.
+QMP_SOCKET = "qmp.sock"
+RADAR_SOCKET = "radar.sock"
 
 
 class BoardError(Exception):
@@ -62,7 +68,9 @@ def wait_until(check, timeout, what, interval=0.2):
     return waiting.wait_until(poll, timeout, what, poll=interval, error=BoardError)
 
 
-def connect_unix(path, timeout=30):
+def connect_unix(path, ended, timeout=30):
+    """A link to QEMU's socket at path once QEMU has made it; ended() tells
+    why waiting is pointless (QEMU ended) or gives a false value."""
     def attempt():
         sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         try:
@@ -71,7 +79,8 @@ def connect_unix(path, timeout=30):
         except OSError:
             sock.close()
             return None
-    return wait_until(attempt, timeout, "QEMU's socket " + path, 0.05)
+    return waiting.wait_until(attempt, timeout, "QEMU's socket " + path, poll=0.05,
+                              error=BoardError, ended=ended)
 
 
 def reader(stream):
@@ -83,8 +92,8 @@ class Qmp:
     """QEMU's machine protocol: a command at a time, with the events kept.
     (A few lines of JSON; Debian 12 packages no QMP client library.)"""
 
-    def __init__(self, path):
-        self.sock = connect_unix(path)
+    def __init__(self, path, ended):
+        self.sock = connect_unix(path, ended)
         self.reader = reader(self.sock)
         self.offset = 0
         self.events = []
@@ -224,8 +233,8 @@ class Shell:
 class Radar:
     """The radar's end of the UART, held open for the whole run."""
 
-    def __init__(self, path):
-        self.sock = connect_unix(path)
+    def __init__(self, path, ended):
+        self.sock = connect_unix(path, ended)
         self.sent = 0
 
     def send(self, data):
@@ -260,12 +269,12 @@ class Machine:
 
     def __init__(self, image_dir, run_dir, disk, usb_root=None, clock=None, cpus=CPUS,
                  icount=False):
-        self.image = image_dir
+        self.image = os.path.abspath(image_dir)
         self.arch = image.read_manifest(image_dir)["arch"]
         if self.arch not in MACHINES:
             raise BoardError("no machine for the image's architecture %r" % self.arch)
-        self.dir = run_dir
-        self.disk = disk
+        self.dir = os.path.abspath(run_dir)  # QEMU's working folder
+        self.disk = os.path.abspath(disk)
         self.usb_root = usb_root
         self.clock = clock
         self.cpus = cpus
@@ -300,12 +309,12 @@ class Machine:
                 "-append", "%s %s" % (root, KERNEL_ARGS),
                 "-device", "qemu-xhci,id=xhci"] + disk + [
                 "-device", "virtio-rng-device",
-                "-chardev", "socket,id=radar,server=on,wait=off,path=" + self.path("radar.sock"),
+                "-chardev", "socket,id=radar,server=on,wait=off,path=" + RADAR_SOCKET,
                 "-serial", "chardev:radar",
                 "-chardev", "pipe,id=console,path=%s,logfile=%s,logappend=on"
                 % (self.path("console"), self.path("console.log")),
                 "-device", "virtio-serial-device", "-device", "virtconsole,chardev=console",
-                "-qmp", "unix:%s,server=on,wait=off" % self.path("qmp.sock")]
+                "-qmp", "unix:%s,server=on,wait=off" % QMP_SOCKET]
         if self.clock:
             argv += ["-rtc", "base=" + self.clock]
         if loadvm:
@@ -313,17 +322,29 @@ class Machine:
         return argv
 
     def start(self, loadvm=None, shell=True):
-        for name in ("radar.sock", "qmp.sock"):
+        for name in (RADAR_SOCKET, QMP_SOCKET):
             if os.path.exists(self.path(name)):
                 os.remove(self.path(name))
         self.console = make_console(self.path("console"))
         with open(self.path("qemu.log"), "ab") as log:
             self.boot_started = time.monotonic()
-            self.process = subprocess.Popen(self.command_line(loadvm), stdin=subprocess.DEVNULL,
-                                            stdout=log, stderr=log)
-        self.qmp = Qmp(self.path("qmp.sock"))
-        self.radar = Radar(self.path("radar.sock"))
+            self.process = subprocess.Popen(self.command_line(loadvm), cwd=self.dir,
+                                            stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        self.qmp = Qmp(self._socket(QMP_SOCKET), self._ended)
+        self.radar = Radar(self._socket(RADAR_SOCKET), self._ended)
         self.shell = Shell(self.console, self.path("console")) if shell else None
+
+    def _socket(self, name):
+        return "/proc/%d/cwd/%s" % (self.process.pid, name)
+
+    def _ended(self):
+        """Why QEMU will not answer (it ended, and what it logged last), or None."""
+        status = self.process.poll()
+        if status is None:
+            return None
+        with open(self.path("qemu.log"), errors="replace") as log:
+            last = log.read()[-2000:].strip()
+        return "QEMU ended (exit status %d): %s" % (status, last)
 
     def wait_booted(self, timeout=600):
         """Seconds from power on (or reset) until the console's shell answers.
@@ -360,7 +381,8 @@ class Machine:
 
     def plug_stick(self, image, name="stick"):
         self.qmp.command("blockdev-add", **{"node-name": name, "driver": "raw",
-                                            "file": {"driver": "file", "filename": image}})
+                                            "file": {"driver": "file",
+                                                     "filename": os.path.abspath(image)}})
         self.qmp.command("device_add", driver="usb-storage", id=name, drive=name,
                          bus="xhci.0", removable=True)
 

@@ -3,6 +3,7 @@ image gets, which kernel and build tools its build takes from the indexes,
 and which cached images a build replaces. They need no board."""
 import json
 import os
+import time
 
 import pytest
 
@@ -56,6 +57,15 @@ class TestMachineOfTheImage:
     def test_an_image_of_another_architecture_has_no_machine(self, tmp_path):
         with pytest.raises(machine.BoardError):
             machine.Machine(image_folder(tmp_path, "riscv64"), str(tmp_path), "disk.qcow2")
+
+    def test_qemu_that_ends_at_its_start_is_told_at_once_with_what_it_logged(self, tmp_path):
+        """Not after half a minute of waiting for its sockets."""
+        qemu = machine.Machine(image_folder(tmp_path, "armhf"), str(tmp_path), "missing.qcow2")
+        started = time.monotonic()
+        with pytest.raises(machine.BoardError, match="QEMU ended.*missing.qcow2"):
+            qemu.start()
+        qemu.kill()
+        assert time.monotonic() - started < 10
 
 
 class FakeArchive:

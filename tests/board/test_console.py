@@ -1,10 +1,12 @@
-"""The console's shell, which every scenario reads the board's state through,
-loses nothing a command prints, even while a loaded host leaves the tests'
-reader waiting."""
+"""The harness's links to a board: the console's shell, which every scenario
+reads the board's state through, loses nothing a command prints, even while a
+loaded host leaves the tests' reader waiting; and QEMU's sockets are reached
+from a board's folder of any length."""
 import os
 import re
 import threading
 
+import snapshots
 import waiting
 
 LINES = 60000  # about 340 KB of output, more than a socket's buffer holds
@@ -39,3 +41,16 @@ def test_output_printed_while_the_reader_is_held_up_arrives_whole(installed):
     holder.join()
     lines = output.splitlines()
     assert status == 0 and len(lines) == LINES and lines == [str(n) for n in range(1, LINES + 1)]
+
+
+def test_a_board_in_a_folder_longer_than_a_socket_path_is_reached(settings, installed_facts):
+    """a board whose folder's path is longer than a unix socket's path may be
+    (107 bytes) is linked to its radar's UART and answers on QMP and the console"""
+    folder = settings.path("a-folder-named-at-length-" * 6)
+    assert len(os.path.join(folder, "qmp.sock")) > 107
+    board = snapshots.restore(settings, folder)
+    try:
+        assert board.qemu.qmp.command("query-status")["status"] == "running"
+        assert board.qemu.shell.run("true") == (0, "")
+    finally:
+        board.qemu.quit()
