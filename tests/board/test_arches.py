@@ -62,9 +62,11 @@ class TestMachineOfTheImage:
         """Not after half a minute of waiting for its sockets."""
         qemu = machine.Machine(image_folder(tmp_path, "armhf"), str(tmp_path), "missing.qcow2")
         started = time.monotonic()
-        with pytest.raises(machine.BoardError, match="QEMU ended.*missing.qcow2"):
-            qemu.start()
-        qemu.kill()
+        try:
+            with pytest.raises(machine.BoardError, match="QEMU ended.*missing.qcow2"):
+                qemu.start()
+        finally:
+            qemu.kill()
         assert time.monotonic() - started < 10
 
 

@@ -35,7 +35,8 @@ class World:
     def __init__(self, build):
         self.folder = Path(tempfile.mkdtemp(prefix="kestrel-sudo-"))
         self._make_etc()
-        # In / : a command entered into the namespace works there, as the logger does.
+        # Its working folder is /, which the namespace has; commands entered
+        # into it run there (nsenter -w), as the logger's do.
         self.holder = subprocess.Popen(
             ["unshare", "--mount", "--propagation", "private", "--", "sleep", "infinity"],
             cwd="/")
@@ -66,10 +67,11 @@ class World:
         subprocess.run(["cp", "-a", "/etc", str(etc)], check=True, timeout=TIMEOUT)
         # sudo looks its host's name up and complains when it cannot find it,
         # as on a machine whose /etc/hosts lacks it (a bare root, a container).
+        host = socket.gethostname()
         with open(etc / "hosts", "a+") as hosts:
             hosts.seek(0)
-            if socket.gethostname() not in hosts.read().split():
-                hosts.write("127.0.1.1\t%s\n" % socket.gethostname())
+            if host not in hosts.read().split():
+                hosts.write("127.0.1.1\t%s\n" % host)
         for name, uid in (("pi", PI), ("other", OTHER)):
             with open(etc / "passwd", "a") as out:
                 out.write("%s:x:%d:%d::/home/%s:/bin/sh\n" % (name, uid, uid, name))
@@ -100,8 +102,9 @@ class World:
                       work=shlex.quote(str(work)), tagsheets=TAGSHEETS))
 
     def _enter(self, argv, **kwargs):
-        return subprocess.run(["nsenter", "-t", str(self.holder.pid), "-m", "-r", "-w", "--"] + argv,
-                              capture_output=True, timeout=TIMEOUT, **kwargs)
+        return subprocess.run(
+            ["nsenter", "-t", str(self.holder.pid), "-m", "-r", "-w", "--"] + argv,
+            capture_output=True, timeout=TIMEOUT, **kwargs)
 
     def root(self, script, check=True):
         """Runs a shell script as root in the namespace."""
